@@ -1,0 +1,27 @@
+# The native build: the portable core over the posix backend, the tests and the benchmarks.
+find_package(GTest REQUIRED)
+find_package(benchmark REQUIRED)
+find_package(Threads REQUIRED)
+
+add_library(qmhid_core STATIC
+  QmHid/QmHidSrv/PointerMapping.cpp
+  QmHid/platform/virtual/RecordingPointerOutput.cpp
+  QmHid/platform/posix/Sync.cpp
+  QmHid/platform/posix/PrintPointerOutput.cpp
+)
+target_include_directories(qmhid_core PUBLIC ${CMAKE_SOURCE_DIR}/QmHid)
+target_link_libraries(qmhid_core PUBLIC Threads::Threads)
+
+# Tests that run threads of their own carry the label "threaded": they also run under TSan.
+function(qmhid_add_gtest name)
+  cmake_parse_arguments(T "THREADED" "" "SOURCES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE qmhid_core GTest::gtest GTest::gtest_main)
+  add_test(NAME ${name} COMMAND ${name})
+  if(T_THREADED)
+    set_tests_properties(${name} PROPERTIES LABELS threaded)
+  endif()
+endfunction()
+
+add_subdirectory(tests)
+add_subdirectory(bench)

@@ -1,0 +1,49 @@
+# The Windows binaries, cross-built with MinGW-w64, and the test programs that run under Wine.
+
+# A co-installer library of this processor type, from one source; exports from its .def file.
+add_library(QmCoIns2 SHARED QmHid/QmCoIns2/QmCoIns2.cpp QmHid/QmCoIns2/QmCoIns2.def)
+set_target_properties(QmCoIns2 PROPERTIES PREFIX "")
+target_link_libraries(QmCoIns2 PRIVATE setupapi)
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The .def names the entry points undecorated; the stdcall symbols carry @16.
+  target_link_options(QmCoIns2 PRIVATE -Wl,--enable-stdcall-fixup)
+endif()
+
+if(QMHID_COINSTALLER_ONLY)
+  return()
+endif()
+
+add_library(qmhid_core_win STATIC
+  QmHid/QmHidSrv/PointerMapping.cpp
+  QmHid/platform/win32/Sync.cpp
+  QmHid/platform/win32/PointerOutput.cpp
+)
+target_include_directories(qmhid_core_win PUBLIC ${CMAKE_SOURCE_DIR}/QmHid)
+
+add_library(QmCoIns1 SHARED QmHid/QmCoIns1/QmCoIns1.cpp QmHid/QmCoIns1/QmCoIns1.def)
+set_target_properties(QmCoIns1 PROPERTIES PREFIX "")
+
+add_library(QmWinTab SHARED QmHid/QmWinTab/QmWinTab.cpp QmHid/QmWinTab/QmWinTab.def)
+set_target_properties(QmWinTab PROPERTIES PREFIX "")
+
+# The message table: windmc makes the resource script and the header of the identifiers.
+set(QMHID_MC_OUT ${CMAKE_CURRENT_BINARY_DIR}/mc)
+add_custom_command(
+  OUTPUT ${QMHID_MC_OUT}/QmHidSrvMsg.rc ${QMHID_MC_OUT}/QmHidSrvMsg.h
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${QMHID_MC_OUT}
+  COMMAND ${CMAKE_MC_COMPILER} -r ${QMHID_MC_OUT} -h ${QMHID_MC_OUT}
+          ${CMAKE_SOURCE_DIR}/QmHid/QmHidSrv/QmHidSrvMsg.mc
+  DEPENDS ${CMAKE_SOURCE_DIR}/QmHid/QmHidSrv/QmHidSrvMsg.mc
+  COMMENT "Compiling the message table")
+set(QMHID_MC_RES ${QMHID_MC_OUT}/QmHidSrvMsg.res.o)
+add_custom_command(
+  OUTPUT ${QMHID_MC_RES}
+  COMMAND ${CMAKE_RC_COMPILER} -I ${QMHID_MC_OUT} -i ${QMHID_MC_OUT}/QmHidSrvMsg.rc -o ${QMHID_MC_RES}
+  DEPENDS ${QMHID_MC_OUT}/QmHidSrvMsg.rc
+  COMMENT "Compiling the message table resource")
+
+add_executable(QmHidSrv WIN32 QmHid/QmHidSrv/main_win.cpp ${QMHID_MC_OUT}/QmHidSrvMsg.h ${QMHID_MC_RES})
+target_include_directories(QmHidSrv PRIVATE ${QMHID_MC_OUT})
+target_link_libraries(QmHidSrv PRIVATE qmhid_core_win)
+
+add_subdirectory(tests/wine)
