@@ -5,7 +5,13 @@ find_package(Threads REQUIRED)
 
 add_library(qmhid_core STATIC
   QmHid/QmHidSrv/PointerMapping.cpp
+  QmHid/QmHidSrv/HidDescriptor.cpp
+  QmHid/QmHidSrv/HidDevMgr.cpp
+  QmHid/QmHidSrv/HidDevice.cpp
+  QmHid/QmHidSrv/HidTablet.cpp
   QmHid/platform/virtual/RecordingPointerOutput.cpp
+  QmHid/platform/virtual/VirtualHid.cpp
+  QmHid/platform/posix/InputDesktop.cpp
   QmHid/platform/posix/Sync.cpp
   QmHid/platform/posix/PrintPointerOutput.cpp
 )

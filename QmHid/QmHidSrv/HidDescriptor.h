@@ -1,0 +1,64 @@
+// A HID report-descriptor parser that answers the decoder's queries as the Windows HID parser
+// does: each top-level collection is a device of its own, with its own capabilities and reports.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Hid.h"
+
+namespace qm {
+
+// One input capability: a run of `reportCount` fields of `bitSize` bits starting at bit
+// `bitOffset` of the report (the report ID byte is bits 0..7). A variable capability names one
+// usage per field (usageMin + i, or one usage for every field); an array capability's fields
+// hold indices into `arrayUsages`.
+struct HidInputCap {
+    uint8_t reportId = 0;
+    uint16_t usagePage = 0;
+    uint16_t usageMin = 0;
+    uint16_t usageMax = 0;
+    bool isRange = false;
+    bool isButton = false;
+    bool isArray = false;
+    uint32_t bitOffset = 0;
+    uint16_t bitSize = 0;
+    uint16_t reportCount = 0;
+    int32_t logicalMin = 0;
+    int32_t logicalMax = 0;
+    uint32_t arrayFirst = 0;  // for arrays: first entry in the collection's arrayUsages
+    uint32_t arrayCount = 0;
+};
+
+// One top-level collection, ready for queries.
+class HidCollection final : public IHidReportParser {
+public:
+    HidStatus GetCaps(HidCaps& caps) const override;
+    HidStatus GetSpecificValueCaps(uint16_t usagePage, uint16_t usage, HidValueCaps* caps,
+                                   uint16_t& count) const override;
+    HidStatus GetUsageValue(uint16_t usagePage, uint16_t usage, uint32_t& value,
+                            const uint8_t* report, uint32_t length) const override;
+    HidStatus GetUsagesEx(UsageAndPage* list, uint32_t& count, const uint8_t* report,
+                          uint32_t length) const override;
+
+    // Whether an input report with this ID belongs to the collection.
+    bool HasInputReport(uint8_t reportId) const;
+
+    HidCaps caps;
+    bool usesReportIds = false;
+    std::vector<HidInputCap> inputCaps;      // buttons and values, in descriptor order
+    std::vector<UsageAndPage> arrayUsages;   // the usages that array fields index
+    std::vector<uint8_t> inputReportIds;     // the IDs of its input reports
+};
+
+struct HidDescriptorParse {
+    bool ok = false;
+    std::string error;  // what is wrong and at which byte, when !ok
+    std::vector<HidCollection> collections;
+};
+
+HidDescriptorParse ParseReportDescriptor(const uint8_t* data, size_t length);
+
+}  // namespace qm

@@ -1,0 +1,69 @@
+// A HID device that is a pen digitizer: every input report becomes one pen sample or none.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "QmHidSrv/HidDevice.h"
+
+namespace qm {
+
+// Usages of the pen sample.
+inline constexpr uint16_t kPageGenericDesktop = 0x01;
+inline constexpr uint16_t kPageDigitizer = 0x0D;
+inline constexpr uint16_t kUsageX = 0x30;
+inline constexpr uint16_t kUsageY = 0x31;
+inline constexpr uint16_t kUsageTipPressure = 0x30;
+inline constexpr uint16_t kUsageTipSwitch = 0x42;
+inline constexpr uint16_t kUsageBarrelSwitch = 0x44;
+inline constexpr uint16_t kUsageInRange = 0x32;
+
+inline constexpr uint32_t kPenTip = 0x1;
+inline constexpr uint32_t kPenBarrel = 0x2;
+
+// One decoded sample, as OnPenData receives it.
+struct PenSample {
+    uint32_t x = 0;
+    uint32_t y = 0;
+    uint32_t pressure = 0;
+    uint32_t buttons = 0;
+    uint32_t inRange = 0;
+};
+
+// The decoder itself, on a device's report queries: the maxima learnt once, then one report at
+// a time into a sample. Shared by the tablet class and the command-line decoder.
+class PenDecoder {
+public:
+    // Learns the maxima and prepares the button list; false (maxima 0) when X or Y is missing
+    // or memory runs out.
+    bool Init(const IHidReportParser& parser, const HidCaps& caps);
+    // Decodes one report; false when it is dropped. Allocates nothing.
+    bool Decode(const IHidReportParser& parser, const uint8_t* report, uint32_t length,
+                PenSample& sample) const;
+
+    int32_t xMax = 0;
+    int32_t yMax = 0;
+    int32_t pressureMax = 0;
+    uint16_t buttonListCapacity = 0;
+    std::unique_ptr<UsageAndPage[]> buttonList;
+};
+
+class CHidTablet : public CHidDevice {
+public:
+    CHidTablet(CHidDevMgr& manager, const char* path);
+    ~CHidTablet() override;
+
+    void OnReport(const uint8_t* report, uint32_t length) override;
+    virtual void OnPenData(uint32_t x, uint32_t y, uint32_t pressure, uint32_t buttons,
+                           uint32_t inRange) = 0;
+
+    int32_t XMax() const { return decoder_.xMax; }
+    int32_t YMax() const { return decoder_.yMax; }
+    int32_t PressureMax() const { return decoder_.pressureMax; }
+    uint16_t ButtonListCapacity() const { return decoder_.buttonListCapacity; }
+
+private:
+    PenDecoder decoder_;
+};
+
+}  // namespace qm
