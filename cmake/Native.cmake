@@ -9,6 +9,8 @@ add_library(qmhid_core STATIC
   QmHid/QmHidSrv/HidDevMgr.cpp
   QmHid/QmHidSrv/HidDevice.cpp
   QmHid/QmHidSrv/HidTablet.cpp
+  QmHid/QmHidSrv/HidRecording.cpp
+  QmHid/QmHidSrv/DecodeTool.cpp
   QmHid/platform/virtual/RecordingPointerOutput.cpp
   QmHid/platform/virtual/VirtualHid.cpp
   QmHid/platform/posix/InputDesktop.cpp
@@ -18,11 +20,15 @@ add_library(qmhid_core STATIC
 target_include_directories(qmhid_core PUBLIC ${CMAKE_SOURCE_DIR}/QmHid)
 target_link_libraries(qmhid_core PUBLIC Threads::Threads)
 
+add_executable(qmhid-decode QmHid/QmHidSrv/DecodeMain.cpp)
+target_link_libraries(qmhid-decode PRIVATE qmhid_core)
+
 # Tests that run threads of their own carry the label "threaded": they also run under TSan.
 function(qmhid_add_gtest name)
   cmake_parse_arguments(T "THREADED" "" "SOURCES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE qmhid_core GTest::gtest GTest::gtest_main)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
   if(T_THREADED)
     set_tests_properties(${name} PROPERTIES LABELS threaded)

@@ -1,0 +1,167 @@
+#include "QmHidSrv/HidDescriptor.h"
+
+#include <gtest/gtest.h>
+
+#include "support/Descriptors.h"
+
+namespace qm {
+namespace {
+
+using test::Bytes;
+
+HidCollection ParseOne(const Bytes& d) {
+    HidDescriptorParse p = ParseReportDescriptor(d.data(), d.size());
+    EXPECT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.collections.size(), 1u);
+    return p.ok ? p.collections.at(0) : HidCollection{};
+}
+
+TEST(HidDescriptor, PenWithoutReportIdsSummary) {
+    const HidCollection c = ParseOne(test::kPenNoIds);
+    EXPECT_EQ(c.caps.usagePage, 0x0D);
+    EXPECT_EQ(c.caps.usage, 0x02);
+    EXPECT_EQ(c.caps.inputReportByteLength, 8);  // the zero report ID byte counts
+    EXPECT_EQ(c.caps.numberInputButtonCaps, 3);
+    EXPECT_EQ(c.caps.numberInputValueCaps, 3);
+    EXPECT_FALSE(c.usesReportIds);
+}
+
+TEST(HidDescriptor, ValuesAreRawUnsignedBits) {
+    const HidCollection c = ParseOne(test::kPenNoIds);
+    const uint8_t report[8] = {0, 0x05, 0xFF, 0xFF, 0x34, 0x12, 0xFF, 0x03};
+    uint32_t v = 0;
+    ASSERT_EQ(c.GetUsageValue(1, 0x30, v, report, 8), HidStatus::Success);
+    EXPECT_EQ(v, 0xFFFFu);  // above the logical maximum, and not sign-extended
+    ASSERT_EQ(c.GetUsageValue(1, 0x31, v, report, 8), HidStatus::Success);
+    EXPECT_EQ(v, 0x1234u);
+    ASSERT_EQ(c.GetUsageValue(0x0D, 0x30, v, report, 8), HidStatus::Success);
+    EXPECT_EQ(v, 0x3FFu);
+    EXPECT_EQ(c.GetUsageValue(1, 0x32, v, report, 8), HidStatus::UsageNotFound);
+    EXPECT_EQ(c.GetUsageValue(1, 0x30, v, report, 7), HidStatus::InvalidReportLength);
+}
+
+TEST(HidDescriptor, ValueCapsGiveTheLogicalMaximum) {
+    const HidCollection c = ParseOne(test::kPenNoIds);
+    HidValueCaps caps[3];
+    uint16_t count = 3;
+    ASSERT_EQ(c.GetSpecificValueCaps(0x0D, 0x30, caps, count), HidStatus::Success);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(caps[0].logicalMax, 1023);
+    EXPECT_EQ(caps[0].bitSize, 16);
+    count = 3;
+    EXPECT_EQ(c.GetSpecificValueCaps(0x0D, 0x31, caps, count), HidStatus::UsageNotFound);
+    EXPECT_EQ(count, 0);
+}
+
+TEST(HidDescriptor, VariableButtonsAcrossPages) {
+    const HidCollection c = ParseOne(test::kPenNoIds);
+    const uint8_t report[8] = {0, 0x05, 0, 0, 0, 0, 0, 0};  // tip and in range
+    UsageAndPage list[3];
+    uint32_t count = 3;
+    ASSERT_EQ(c.GetUsagesEx(list, count, report, 8), HidStatus::Success);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(list[0].usage, 0x42);
+    EXPECT_EQ(list[0].usagePage, 0x0D);
+    EXPECT_EQ(list[1].usage, 0x32);
+}
+
+TEST(HidDescriptor, TooSmallButtonListFails) {
+    const HidCollection c = ParseOne(test::kPenButtonRange);
+    EXPECT_EQ(c.caps.numberInputButtonCaps, 1);  // one range: one capability, eight buttons
+    const uint8_t report[4] = {0, 0x81, 10, 20};  // buttons 1 and 8
+    UsageAndPage list[2];
+    uint32_t count = 1;
+    EXPECT_EQ(c.GetUsagesEx(list, count, report, 4), HidStatus::BufferTooSmall);
+    EXPECT_EQ(count, 2u);
+    count = 2;
+    ASSERT_EQ(c.GetUsagesEx(list, count, report, 4), HidStatus::Success);
+    EXPECT_EQ(list[0].usage, 1);
+    EXPECT_EQ(list[1].usage, 8);
+    EXPECT_EQ(list[1].usagePage, 9);
+}
+
+TEST(HidDescriptor, ArrayButtonsIndexTheirUsages) {
+    const HidCollection c = ParseOne(test::kArrayKeys);
+    EXPECT_EQ(c.caps.inputReportByteLength, 3);
+    const uint8_t report[3] = {0, 3, 0};  // index 3 = usage 7; index 0 = usage 4
+    UsageAndPage list[4];
+    uint32_t count = 4;
+    ASSERT_EQ(c.GetUsagesEx(list, count, report, 3), HidStatus::Success);
+    ASSERT_EQ(count, 2u);
+    EXPECT_EQ(list[0].usage, 7);
+    EXPECT_EQ(list[1].usage, 4);
+    EXPECT_EQ(list[0].usagePage, 7);
+    const uint8_t outOfRange[3] = {0, 9, 200};
+    count = 4;
+    ASSERT_EQ(c.GetUsagesEx(list, count, outOfRange, 3), HidStatus::Success);
+    EXPECT_EQ(count, 0u);
+}
+
+TEST(HidDescriptor, ReportIdsAndCollectionsAreSeparateDevices) {
+    HidDescriptorParse p =
+        ParseReportDescriptor(test::kPenTouchMouse.data(), test::kPenTouchMouse.size());
+    ASSERT_TRUE(p.ok) << p.error;
+    ASSERT_EQ(p.collections.size(), 3u);
+    const HidCollection& pen = p.collections[0];
+    const HidCollection& touch = p.collections[1];
+    const HidCollection& mouse = p.collections[2];
+    EXPECT_EQ(pen.caps.usage, 0x02);
+    EXPECT_EQ(touch.caps.usage, 0x04);
+    EXPECT_EQ(mouse.caps.usagePage, 0x01);
+    EXPECT_EQ(mouse.caps.usage, 0x02);
+    EXPECT_EQ(pen.caps.inputReportByteLength, 6);
+    EXPECT_EQ(mouse.caps.inputReportByteLength, 4);
+    EXPECT_EQ(mouse.caps.numberInputButtonCaps, 1);
+    EXPECT_EQ(mouse.caps.numberInputValueCaps, 2);
+
+    uint32_t v = 0;
+    const uint8_t penReport[6] = {1, 0x01, 0x34, 0x02, 0x00, 0x01};
+    ASSERT_EQ(pen.GetUsageValue(1, 0x30, v, penReport, 6), HidStatus::Success);
+    EXPECT_EQ(v, 0x234u);
+    // A report whose ID carries no such usage fails.
+    const uint8_t touchReport[6] = {2, 0x01, 0x34, 0x02, 0x00, 0x01};
+    EXPECT_EQ(touch.GetUsageValue(1, 0x30, v, penReport, 6), HidStatus::IncompatibleReportId);
+    EXPECT_EQ(touch.GetUsageValue(1, 0x30, v, touchReport, 6), HidStatus::Success);
+    UsageAndPage list[4];
+    uint32_t count = 4;
+    EXPECT_EQ(pen.GetUsagesEx(list, count, touchReport, 6), HidStatus::ReportDoesNotExist);
+}
+
+struct Malformed {
+    const char* name;
+    Bytes bytes;
+    const char* error;
+};
+
+const Malformed kMalformed[] = {
+    {"empty", {}, "empty"},
+    {"item_cut_short", {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01, 0x26, 0xFF}, "cut short"},
+    {"long_item_cut_short", {0xFE, 0x05, 0x10, 0x01}, "cut short"},
+    {"end_without_collection", {0x05, 0x0D, 0xC0}, "end collection without"},
+    {"unclosed_collection", {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01}, "not closed"},
+    {"pop_without_push", {0xB4}, "pop without push"},
+    {"input_outside_collection", {0x75, 0x01, 0x95, 0x01, 0x81, 0x02}, "outside a collection"},
+    {"no_collection", {0x05, 0x0D, 0x09, 0x02}, "no top-level collection"},
+    {"report_id_zero", {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01, 0x85, 0x00, 0xC0}, "report ID"},
+    {"usage_max_below_min", {0x19, 0x05, 0x29, 0x01}, "below minimum"},
+    {"report_too_long",
+     {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01, 0x75, 0x20, 0x97, 0xFF, 0xFF, 0x00, 0x00, 0x81, 0x03,
+      0xC0},
+     "too long"},
+};
+
+class MalformedDescriptor : public testing::TestWithParam<Malformed> {};
+
+TEST_P(MalformedDescriptor, IsRefusedWithAReason) {
+    const Malformed& m = GetParam();
+    HidDescriptorParse p = ParseReportDescriptor(m.bytes.data(), m.bytes.size());
+    EXPECT_FALSE(p.ok);
+    EXPECT_NE(p.error.find(m.error), std::string::npos) << p.error;
+    EXPECT_TRUE(p.collections.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MalformedDescriptor, testing::ValuesIn(kMalformed),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace qm
