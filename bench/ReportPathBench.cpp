@@ -5,7 +5,11 @@
 #include <cstdlib>
 
 #include "AllocationCounter.h"
+#include "QmHidSrv/HidDevMgr.h"
+#include "QmHidSrv/HidTablet.h"
 #include "QmHidSrv/PointerMapping.h"
+#include "platform/virtual/VirtualHid.h"
+#include "support/Descriptors.h"
 
 namespace {
 
@@ -47,6 +51,44 @@ void BM_MapAndEmit(benchmark::State& state) {
     RequireNoAllocation(state, before);
 }
 BENCHMARK(BM_MapAndEmit)->Arg(0)->Arg(1)->Arg(3);
+
+// A tablet whose samples go through the mapping to the output, as the product tablet's do.
+class MappingTablet final : public qm::CHidTablet {
+public:
+    MappingTablet(qm::CHidDevMgr& m, const char* path) : CHidTablet(m, path) {}
+    void OnPenData(uint32_t x, uint32_t y, uint32_t, uint32_t buttons, uint32_t) override {
+        qm::MapAndEmit(out, calibration, 0, pointer, static_cast<int32_t>(x),
+                       static_cast<int32_t>(y), static_cast<uint8_t>(buttons), false);
+    }
+    NullOutput out;
+    qm::PointerState pointer;
+    qm::Calibration calibration{0, 0, 32767, 32767};
+};
+
+// Decode plus mapping of one report: what the read thread does per report after the read.
+void BM_DecodeAndMap(benchmark::State& state) {
+    qm::VirtualHidBackend backend;
+    std::string error;
+    for (auto& d : qm::VirtualHidDevice::FromDescriptor("bench/pen", qm::test::kPenNoIds, &error))
+        backend.Add(d);
+    qm::CHidDevMgr manager(backend);
+    MappingTablet tablet(manager, "bench/pen");
+    uint8_t report[8] = {0, 0x05, 0x00, 0x10, 0x00, 0x08, 0x00, 0x02};
+    uint16_t x = 0;
+    const uint64_t before = qm::bench::AllocationCount();
+    for (auto _ : state) {
+        x = static_cast<uint16_t>((x + 37) & 0x7FFF);
+        report[2] = static_cast<uint8_t>(x);
+        report[3] = static_cast<uint8_t>(x >> 8);
+        report[1] = static_cast<uint8_t>(0x04 | ((x >> 6) & 1));
+        tablet.OnReport(report, sizeof report);
+        benchmark::DoNotOptimize(tablet.out.last);
+    }
+    RequireNoAllocation(state, before);
+    if (tablet.out.last.flags == 0)
+        state.SkipWithError("no event was emitted");
+}
+BENCHMARK(BM_DecodeAndMap);
 
 }  // namespace
 

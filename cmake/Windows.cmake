@@ -15,10 +15,16 @@ endif()
 
 add_library(qmhid_core_win STATIC
   QmHid/QmHidSrv/PointerMapping.cpp
+  QmHid/QmHidSrv/HidDevMgr.cpp
+  QmHid/QmHidSrv/HidDevice.cpp
+  QmHid/QmHidSrv/HidTablet.cpp
   QmHid/platform/win32/Sync.cpp
   QmHid/platform/win32/PointerOutput.cpp
+  QmHid/platform/win32/InputDesktop.cpp
+  QmHid/platform/win32/HidBackend.cpp
 )
 target_include_directories(qmhid_core_win PUBLIC ${CMAKE_SOURCE_DIR}/QmHid)
+target_link_libraries(qmhid_core_win PUBLIC hid setupapi)
 
 add_library(QmCoIns1 SHARED QmHid/QmCoIns1/QmCoIns1.cpp QmHid/QmCoIns1/QmCoIns1.def)
 set_target_properties(QmCoIns1 PROPERTIES PREFIX "")

@@ -11,7 +11,8 @@ using CoInstallerEntry = DWORD(CALLBACK*)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DAT
 DWORD Forward(const char* entryName, DI_FUNCTION installFunction, HDEVINFO deviceInfoSet,
               PSP_DEVINFO_DATA deviceInfoData, PCOINSTALLER_CONTEXT_DATA context) {
     HMODULE library = LoadLibraryA("QmCoIns2.dll");
-    if (library == nullptr) return GetLastError();
+    if (library == nullptr)
+        return GetLastError();
     FARPROC address = GetProcAddress(library, entryName);
     if (address == nullptr) {
         // The lookup's error is read before FreeLibrary can overwrite it.
@@ -39,6 +40,8 @@ DWORD CALLBACK DeviceInstaller(DI_FUNCTION installFunction, HDEVINFO deviceInfoS
     return Forward("QmiDeviceInstaller", installFunction, deviceInfoSet, deviceInfoData, context);
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
 
 }  // extern "C"

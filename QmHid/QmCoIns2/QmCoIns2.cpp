@@ -16,6 +16,8 @@ DWORD CALLBACK QmiDeviceInstaller(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA,
     return NO_ERROR;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
 
 }  // extern "C"

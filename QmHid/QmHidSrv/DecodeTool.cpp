@@ -18,10 +18,12 @@ constexpr const char* kUsage =
     "[--calibration X0,Y0,XE,YE] RECORDING";
 
 bool ParseInt(const std::string& s, long long lo, long long hi, long long& out) {
-    if (s.empty()) return false;
+    if (s.empty())
+        return false;
     char* end = nullptr;
     const long long v = std::strtoll(s.c_str(), &end, 10);
-    if (*end != 0 || v < lo || v > hi) return false;
+    if (*end != 0 || v < lo || v > hi)
+        return false;
     out = v;
     return true;
 }
@@ -31,9 +33,11 @@ bool ParseCalibration(const std::string& s, Calibration& c) {
     size_t start = 0;
     for (int i = 0; i < 4; ++i) {
         const size_t comma = s.find(',', start);
-        if ((i < 3) != (comma != std::string::npos)) return false;
+        if ((i < 3) != (comma != std::string::npos))
+            return false;
         long long value = 0;
-        if (!ParseInt(s.substr(start, comma - start), INT32_MIN, INT32_MAX, value)) return false;
+        if (!ParseInt(s.substr(start, comma - start), INT32_MIN, INT32_MAX, value))
+            return false;
         v[i] = static_cast<int32_t>(value);
         start = comma + 1;
     }
@@ -44,9 +48,11 @@ bool ParseCalibration(const std::string& s, Calibration& c) {
 // The collection that the decoder sees: the first pen, else the first digitizer, else the first.
 size_t ChooseCollection(const std::vector<HidCollection>& all) {
     for (size_t i = 0; i < all.size(); ++i)
-        if (all[i].caps.usagePage == kPageDigitizer && all[i].caps.usage == 0x02) return i;
+        if (all[i].caps.usagePage == kPageDigitizer && all[i].caps.usage == 0x02)
+            return i;
     for (size_t i = 0; i < all.size(); ++i)
-        if (all[i].caps.usagePage == kPageDigitizer) return i;
+        if (all[i].caps.usagePage == kPageDigitizer)
+            return i;
     return 0;
 }
 
@@ -108,8 +114,8 @@ int RunDecodeTool(const std::vector<std::string>& args, std::ostream& out, std::
             << "\n";
         return 2;
     }
-    const size_t index =
-        collectionIndex ? static_cast<size_t>(*collectionIndex) : ChooseCollection(parse.collections);
+    const size_t index = collectionIndex ? static_cast<size_t>(*collectionIndex)
+                                         : ChooseCollection(parse.collections);
     if (index >= parse.collections.size()) {
         err << "qmhid-decode: " << path << ": line " << rec.descriptorLine << ": there are "
             << parse.collections.size() << " top-level collections\n";
@@ -121,8 +127,9 @@ int RunDecodeTool(const std::vector<std::string>& args, std::ostream& out, std::
     out << "{\"usagePage\":" << device.caps.usagePage << ",\"usage\":" << device.caps.usage
         << ",\"inputReportByteLength\":" << device.caps.inputReportByteLength
         << ",\"inputButtonCaps\":" << device.caps.numberInputButtonCaps
-        << ",\"inputValueCaps\":" << device.caps.numberInputValueCaps << ",\"xMax\":" << decoder.xMax
-        << ",\"yMax\":" << decoder.yMax << ",\"pressureMax\":" << decoder.pressureMax << "}\n";
+        << ",\"inputValueCaps\":" << device.caps.numberInputValueCaps
+        << ",\"xMax\":" << decoder.xMax << ",\"yMax\":" << decoder.yMax
+        << ",\"pressureMax\":" << decoder.pressureMax << "}\n";
 
     const bool mapping = rotation.has_value() || calibration.has_value();
     const Calibration cal = calibration.value_or(Calibration{0, 0, decoder.xMax, decoder.yMax});
@@ -137,8 +144,9 @@ int RunDecodeTool(const std::vector<std::string>& args, std::ostream& out, std::
         if (!report.empty() && r.bytes.size() + offset <= report.size()) {
             std::fill(report.begin(), report.end(), 0);
             std::copy(r.bytes.begin(), r.bytes.end(), report.begin() + static_cast<long>(offset));
-            decoded = device.HasInputReport(report[0]) &&
-                      decoder.Decode(device, report.data(), static_cast<uint32_t>(report.size()), s);
+            decoded =
+                device.HasInputReport(report[0]) &&
+                decoder.Decode(device, report.data(), static_cast<uint32_t>(report.size()), s);
         }
         if (!decoded) {
             out << "{\"dropped\":true}\n";

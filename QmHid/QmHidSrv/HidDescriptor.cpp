@@ -43,14 +43,18 @@ public:
 
     HidDescriptorParse Run() {
         HidDescriptorParse out;
-        while (pos_ < length_ && error_.empty()) Item();
-        if (error_.empty() && depth_ != 0) Fail(length_, "a collection is not closed");
-        if (error_.empty() && collections_.empty()) Fail(length_, "no top-level collection");
+        while (pos_ < length_ && error_.empty())
+            Item();
+        if (error_.empty() && depth_ != 0)
+            Fail(length_, "a collection is not closed");
+        if (error_.empty() && collections_.empty())
+            Fail(length_, "no top-level collection");
         if (!error_.empty()) {
             out.error = error_;
             return out;
         }
-        for (size_t i = 0; i < collections_.size(); ++i) Finish(collections_[i], reports_[i]);
+        for (size_t i = 0; i < collections_.size(); ++i)
+            Finish(collections_[i], reports_[i]);
         out.ok = true;
         out.collections = std::move(collections_);
         return out;
@@ -58,7 +62,8 @@ public:
 
 private:
     void Fail(size_t at, const char* what) {
-        if (!error_.empty()) return;
+        if (!error_.empty())
+            return;
         char text[160];
         std::snprintf(text, sizeof text, "report descriptor byte %zu: %s", at, what);
         error_ = text;
@@ -68,21 +73,27 @@ private:
         const size_t start = pos_;
         const uint8_t prefix = data_[pos_++];
         if (prefix == 0xFE) {  // long item: skipped
-            if (length_ - pos_ < 2) return Fail(start, "long item is cut short");
+            if (length_ - pos_ < 2)
+                return Fail(start, "long item is cut short");
             const size_t size = data_[pos_];
             pos_ += 2;
-            if (length_ - pos_ < size) return Fail(start, "long item is cut short");
+            if (length_ - pos_ < size)
+                return Fail(start, "long item is cut short");
             pos_ += size;
             return;
         }
         static constexpr size_t kSizes[4] = {0, 1, 2, 4};
         const size_t size = kSizes[prefix & 3];
-        if (length_ - pos_ < size) return Fail(start, "item is cut short");
+        if (length_ - pos_ < size)
+            return Fail(start, "item is cut short");
         uint32_t u = 0;
-        for (size_t i = 0; i < size; ++i) u |= static_cast<uint32_t>(data_[pos_ + i]) << (8 * i);
+        for (size_t i = 0; i < size; ++i)
+            u |= static_cast<uint32_t>(data_[pos_ + i]) << (8 * i);
         int32_t s = static_cast<int32_t>(u);
-        if (size == 1) s = static_cast<int8_t>(u);
-        if (size == 2) s = static_cast<int16_t>(u);
+        if (size == 1)
+            s = static_cast<int8_t>(u);
+        if (size == 2)
+            s = static_cast<int16_t>(u);
         pos_ += size;
         const int type = (prefix >> 2) & 3;
         const int tag = prefix >> 4;
@@ -113,7 +124,8 @@ private:
                 g_.reportSize = u;
                 break;
             case 0x8:
-                if (u == 0 || u > 255) return Fail(at, "report ID must be 1 to 255");
+                if (u == 0 || u > 255)
+                    return Fail(at, "report ID must be 1 to 255");
                 g_.reportId = static_cast<uint8_t>(u);
                 usesReportIds_ = true;
                 break;
@@ -121,11 +133,13 @@ private:
                 g_.reportCount = u;
                 break;
             case 0xA:
-                if (stack_.size() >= kMaxGlobalStack) return Fail(at, "push nests too deep");
+                if (stack_.size() >= kMaxGlobalStack)
+                    return Fail(at, "push nests too deep");
                 stack_.push_back(g_);
                 break;
             case 0xB:
-                if (stack_.empty()) return Fail(at, "pop without push");
+                if (stack_.empty())
+                    return Fail(at, "pop without push");
                 g_ = stack_.back();
                 stack_.pop_back();
                 break;
@@ -140,7 +154,8 @@ private:
         const auto id = static_cast<uint16_t>(u);
         switch (tag) {
             case 0x0:
-                if (usages_.size() >= kMaxLocalUsages) return Fail(at, "too many usages");
+                if (usages_.size() >= kMaxLocalUsages)
+                    return Fail(at, "too many usages");
                 usages_.push_back({page, id, id, false});
                 break;
             case 0x1:
@@ -149,9 +164,12 @@ private:
                 haveMin_ = true;
                 break;
             case 0x2:
-                if (!haveMin_) return Fail(at, "usage maximum without minimum");
-                if (id < rangeMin_) return Fail(at, "usage maximum below minimum");
-                if (usages_.size() >= kMaxLocalUsages) return Fail(at, "too many usages");
+                if (!haveMin_)
+                    return Fail(at, "usage maximum without minimum");
+                if (id < rangeMin_)
+                    return Fail(at, "usage maximum below minimum");
+                if (usages_.size() >= kMaxLocalUsages)
+                    return Fail(at, "too many usages");
                 usages_.push_back({rangePage_, rangeMin_, id, true});
                 haveMin_ = false;
                 break;
@@ -174,17 +192,20 @@ private:
                         c.caps.usage = usages_.front().min;
                     }
                 }
-                if (depth_ >= 64) return Fail(at, "collections nest too deep");
+                if (depth_ >= 64)
+                    return Fail(at, "collections nest too deep");
                 ++depth_;
                 break;
             case 0xC:  // end collection
-                if (depth_ == 0) return Fail(at, "end collection without collection");
+                if (depth_ == 0)
+                    return Fail(at, "end collection without collection");
                 --depth_;
                 break;
             case 0x8:
             case 0x9:
             case 0xB:
-                if (depth_ == 0) return Fail(at, "main item outside a collection");
+                if (depth_ == 0)
+                    return Fail(at, "main item outside a collection");
                 Field(at, tag, u);
                 break;
             default:
@@ -197,27 +218,33 @@ private:
     ReportBits& BitsOf(uint8_t id) {
         std::vector<ReportBits>& list = reports_.back();
         for (ReportBits& r : list)
-            if (r.id == id) return r;
+            if (r.id == id)
+                return r;
         list.push_back({id, 0, 0, 0});
         return list.back();
     }
 
     void Field(size_t at, int tag, uint32_t flags) {
         const uint64_t bits = uint64_t{g_.reportSize} * g_.reportCount;
-        if (bits > kMaxReportBits) return Fail(at, "report too long");
+        if (bits > kMaxReportBits)
+            return Fail(at, "report too long");
         for (size_t i = 0; i + 1 < collections_.size(); ++i)
             for (const ReportBits& r : reports_[i])
                 if (r.id == g_.reportId && usesReportIds_ && g_.reportId != 0)
                     return Fail(at, "report ID used by two top-level collections");
         ReportBits& report = BitsOf(g_.reportId);
-        uint32_t& used = tag == 0x8 ? report.inputBits : tag == 0x9 ? report.outputBits
-                                                                      : report.featureBits;
+        uint32_t& used = tag == 0x8   ? report.inputBits
+                         : tag == 0x9 ? report.outputBits
+                                      : report.featureBits;
         const uint32_t offset = 8 + used;  // after the report ID byte
-        if (used + bits > kMaxReportBits) return Fail(at, "report too long");
+        if (used + bits > kMaxReportBits)
+            return Fail(at, "report too long");
         used += static_cast<uint32_t>(bits);
         // Constants, unnamed padding and values wider than 32 bits give no capability.
-        if (tag != 0x8 || (flags & 1) != 0 || usages_.empty() || bits == 0) return;
-        if (g_.reportSize > 32) return;
+        if (tag != 0x8 || (flags & 1) != 0 || usages_.empty() || bits == 0)
+            return;
+        if (g_.reportSize > 32)
+            return;
 
         HidCollection& c = collections_.back();
         const bool variable = (flags & 2) != 0;
@@ -230,7 +257,8 @@ private:
                 for (uint32_t usage = lu.min; usage <= lu.max && count < 65536; ++usage, ++count)
                     c.arrayUsages.push_back({static_cast<uint16_t>(usage), lu.page});
             for (const LocalUsage& lu : usages_) {
-                if (c.inputCaps.size() >= kMaxCaps) return Fail(at, "too many capabilities");
+                if (c.inputCaps.size() >= kMaxCaps)
+                    return Fail(at, "too many capabilities");
                 HidInputCap cap;
                 Common(cap, lu, offset, size, static_cast<uint16_t>(g_.reportCount));
                 cap.isButton = true;
@@ -247,10 +275,15 @@ private:
             const LocalUsage& lu = usages_[i];
             uint32_t n = lu.isRange ? uint32_t{lu.max} - lu.min + 1u : 1u;
             const bool last = i + 1 == usages_.size();
-            if (last || field + n > g_.reportCount) n = g_.reportCount - field;
-            if (c.inputCaps.size() >= kMaxCaps) return Fail(at, "too many capabilities");
+            if (last || field + n > g_.reportCount)
+                n = g_.reportCount - field;
+            if (c.inputCaps.size() >= kMaxCaps)
+                return Fail(at, "too many capabilities");
             HidInputCap cap;
             Common(cap, lu, offset + field * size, size, static_cast<uint16_t>(n));
+            // A range cut short by the report count names only the fields there are.
+            if (lu.isRange && n < uint32_t{lu.max} - lu.min + 1u)
+                cap.usageMax = static_cast<uint16_t>(lu.min + n - 1u);
             cap.isButton = size == 1;
             c.inputCaps.push_back(cap);
             field += n;
@@ -278,7 +311,8 @@ private:
             in = std::max(in, r.inputBits);
             out = std::max(out, r.outputBits);
             feature = std::max(feature, r.featureBits);
-            if (r.inputBits > 0) c.inputReportIds.push_back(r.id);
+            if (r.inputBits > 0)
+                c.inputReportIds.push_back(r.id);
         }
         auto bytes = [](uint32_t bits) {
             return static_cast<uint16_t>(bits == 0 ? 0 : 1 + (bits + 7) / 8);
@@ -311,7 +345,8 @@ uint32_t ExtractBits(const uint8_t* report, uint32_t offset, uint32_t size) {
     uint64_t v = 0;
     const uint32_t firstByte = offset / 8;
     const uint32_t lastByte = (offset + size - 1) / 8;
-    for (uint32_t b = lastByte + 1; b-- > firstByte;) v = (v << 8) | report[b];
+    for (uint32_t b = lastByte + 1; b-- > firstByte;)
+        v = (v << 8) | report[b];
     v >>= offset % 8;
     return static_cast<uint32_t>(size == 32 ? v : v & ((uint64_t{1} << size) - 1));
 }
@@ -341,14 +376,16 @@ HidStatus HidCollection::GetCaps(HidCaps& out) const {
     return HidStatus::Success;
 }
 
-HidStatus HidCollection::GetSpecificValueCaps(uint16_t usagePage, uint16_t usage,
-                                              HidValueCaps* out, uint16_t& count) const {
+HidStatus HidCollection::GetSpecificValueCaps(uint16_t usagePage, uint16_t usage, HidValueCaps* out,
+                                              uint16_t& count) const {
     uint16_t filled = 0;
     bool found = false;
     for (const HidInputCap& cap : inputCaps) {
-        if (cap.isButton || !Covers(cap, usagePage, usage)) continue;
+        if (cap.isButton || !Covers(cap, usagePage, usage))
+            continue;
         found = true;
-        if (filled >= count) break;
+        if (filled >= count)
+            break;
         HidValueCaps& v = out[filled++];
         v.usagePage = cap.usagePage;
         v.reportId = cap.reportId;
@@ -361,7 +398,8 @@ HidStatus HidCollection::GetSpecificValueCaps(uint16_t usagePage, uint16_t usage
         v.logicalMax = cap.logicalMax;
     }
     count = filled;
-    if (!found) return HidStatus::UsageNotFound;
+    if (!found)
+        return HidStatus::UsageNotFound;
     return filled > 0 ? HidStatus::Success : HidStatus::BufferTooSmall;
 }
 
@@ -371,12 +409,16 @@ HidStatus HidCollection::GetUsageValue(uint16_t usagePage, uint16_t usage, uint3
         return HidStatus::InvalidReportLength;
     bool otherReport = false;
     for (const HidInputCap& cap : inputCaps) {
-        if (cap.isButton || !Covers(cap, usagePage, usage)) continue;
+        if (cap.isButton || !Covers(cap, usagePage, usage))
+            continue;
         if (cap.reportId != report[0]) {
             otherReport = true;
             continue;
         }
         const uint32_t index = cap.isRange ? uint32_t{usage} - cap.usageMin : 0u;
+        const uint64_t end = cap.bitOffset + uint64_t{index + 1u} * cap.bitSize;
+        if (index >= cap.reportCount || end > uint64_t{length} * 8u)
+            return HidStatus::InvalidReportLength;
         value = ExtractBits(report, cap.bitOffset + index * cap.bitSize, cap.bitSize);
         return HidStatus::Success;
     }
@@ -387,35 +429,41 @@ HidStatus HidCollection::GetUsagesEx(UsageAndPage* list, uint32_t& count, const 
                                      uint32_t length) const {
     if (report == nullptr || length != caps.inputReportByteLength || length == 0)
         return HidStatus::InvalidReportLength;
-    if (!HasInputReport(report[0])) return HidStatus::ReportDoesNotExist;
+    if (!HasInputReport(report[0]))
+        return HidStatus::ReportDoesNotExist;
     const uint32_t room = count;
     uint32_t active = 0;
     auto add = [&](uint16_t usage, uint16_t page) {
-        if (active < room) list[active] = {usage, page};
+        if (active < room)
+            list[active] = {usage, page};
         ++active;
     };
     for (size_t i = 0; i < inputCaps.size(); ++i) {
         const HidInputCap& cap = inputCaps[i];
-        if (!cap.isButton || cap.reportId != report[0]) continue;
+        if (!cap.isButton || cap.reportId != report[0])
+            continue;
         if (cap.isArray) {
             // Array caps of one main item share their fields: read them once, at the first.
             if (i > 0 && inputCaps[i - 1].isArray && inputCaps[i - 1].bitOffset == cap.bitOffset &&
                 inputCaps[i - 1].reportId == cap.reportId)
                 continue;
             for (uint32_t f = 0; f < cap.reportCount; ++f) {
-                const uint32_t raw = ExtractBits(report, cap.bitOffset + f * cap.bitSize, cap.bitSize);
+                const uint32_t raw =
+                    ExtractBits(report, cap.bitOffset + f * cap.bitSize, cap.bitSize);
                 const int64_t index = int64_t{raw} - cap.logicalMin;
                 if (static_cast<int64_t>(raw) < cap.logicalMin ||
                     static_cast<int64_t>(raw) > cap.logicalMax || index < 0 ||
                     index >= cap.arrayCount)
                     continue;
                 const UsageAndPage& u = arrayUsages[cap.arrayFirst + static_cast<uint32_t>(index)];
-                if (u.usage != 0) add(u.usage, u.usagePage);
+                if (u.usage != 0)
+                    add(u.usage, u.usagePage);
             }
             continue;
         }
         for (uint32_t f = 0; f < cap.reportCount; ++f) {
-            if (ExtractBits(report, cap.bitOffset + f, 1) == 0) continue;
+            if (ExtractBits(report, cap.bitOffset + f, 1) == 0)
+                continue;
             add(static_cast<uint16_t>(cap.isRange ? cap.usageMin + f : cap.usageMin),
                 cap.usagePage);
         }

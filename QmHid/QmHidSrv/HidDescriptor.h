@@ -48,9 +48,9 @@ public:
 
     HidCaps caps;
     bool usesReportIds = false;
-    std::vector<HidInputCap> inputCaps;      // buttons and values, in descriptor order
-    std::vector<UsageAndPage> arrayUsages;   // the usages that array fields index
-    std::vector<uint8_t> inputReportIds;     // the IDs of its input reports
+    std::vector<HidInputCap> inputCaps;     // buttons and values, in descriptor order
+    std::vector<UsageAndPage> arrayUsages;  // the usages that array fields index
+    std::vector<uint8_t> inputReportIds;    // the IDs of its input reports
 };
 
 struct HidDescriptorParse {

@@ -25,7 +25,8 @@ void CHidDevMgr::RemoveDevice(CHidDevice* device) {
 bool CHidDevMgr::IsDeviceListed(const CHidDevice* device) {
     LockGuard guard(listLock_);
     for (CHidDevice* d = devices_; d != nullptr; d = d->next)
-        if (d == device) return true;
+        if (d == device)
+            return true;
     return false;
 }
 

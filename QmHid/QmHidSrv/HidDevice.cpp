@@ -28,7 +28,8 @@ namespace {
 // setting detached is never entered again.
 void Deliver(ReadSession& s, const uint8_t* buffer) {
     s.inReport.store(true);
-    if (!s.detached.load()) s.device->OnReport(buffer, s.length);
+    if (!s.detached.load())
+        s.device->OnReport(buffer, s.length);
     s.inReport.store(false);
 }
 
@@ -38,14 +39,17 @@ CHidDevice::CHidDevice(CHidDevMgr& mgr, const char* path)
     : devicePath(path != nullptr ? path : ""), manager(mgr) {
     stopEvent = std::make_shared<Event>(true);
     usable = stopEvent->Valid();
-    if (usable) OnHandleNotification(kDbtDeviceArrival);
+    if (usable)
+        OnHandleNotification(kDbtDeviceArrival);
     if (usable) {
         preparsedData = fileHandle->GetPreparsedData();
         usable = preparsedData != nullptr;
     }
     caps = HidCaps{};
-    if (usable) usable = preparsedData->GetCaps(caps) == HidStatus::Success;
-    if (!usable) RecordLastError();
+    if (usable)
+        usable = preparsedData->GetCaps(caps) == HidStatus::Success;
+    if (!usable)
+        RecordLastError();
     manager.AddDevice(this);
 }
 
@@ -55,7 +59,9 @@ CHidDevice::~CHidDevice() {
     OnHandleNotification(kDbtDeviceRemoveComplete);
 }
 
-void CHidDevice::RecordLastError() { manager.lastError = GetLastErrorCode(); }
+void CHidDevice::RecordLastError() {
+    manager.lastError = GetLastErrorCode();
+}
 
 bool CHidDevice::StartReading(bool attach) {
     if (!usable) {
@@ -63,7 +69,8 @@ bool CHidDevice::StartReading(bool attach) {
         RecordLastError();
         return false;
     }
-    if (readThreadHandle.Running()) return true;
+    if (readThreadHandle.Running())
+        return true;
     attachToInputDesktop = attach;
     stopEvent->Reset();
 
@@ -78,7 +85,8 @@ bool CHidDevice::StartReading(bool attach) {
     session->attach = attach;
     auto* holder = new (std::nothrow) std::shared_ptr<ReadSession>(session);
     if (holder == nullptr || !readThreadHandle.Start(&CHidDevice::ReadThread, holder)) {
-        if (holder == nullptr) SetLastErrorCode(kErrorNotEnoughMemory);
+        if (holder == nullptr)
+            SetLastErrorCode(kErrorNotEnoughMemory);
         delete holder;
         RecordLastError();
         return false;
@@ -93,7 +101,8 @@ bool CHidDevice::StopReading() {
         RecordLastError();
         return false;
     }
-    if (!readThreadHandle.Running()) return true;
+    if (!readThreadHandle.Running())
+        return true;
     session_->stopRequested = true;
     stopEvent->Set();
     const bool ended = readThreadHandle.Join(kReadThreadStopMs);
@@ -102,7 +111,8 @@ bool CHidDevice::StopReading() {
         // Let go of the thread: it may still be reading, but it must not enter this device
         // again, and a report it is handing over right now must finish first.
         session_->detached = true;
-        while (session_->inReport.load()) SleepMs(1);
+        while (session_->inReport.load())
+            SleepMs(1);
         readThreadHandle.Detach();
         manager.lastError = error;
     }
@@ -128,7 +138,8 @@ int64_t CHidDevice::OnHandleNotification(uint32_t code) {
             resumeAfterQueryRemove = usable && readThreadHandle.Running();
             [[fallthrough]];
         case kDbtDeviceRemoveComplete:
-            if (usable && readThreadHandle.Running()) StopReading();
+            if (usable && readThreadHandle.Running())
+                StopReading();
             if (fileHandle != nullptr) {
                 LockGuard guard(fileLock_);
                 fileHandle.reset();
@@ -148,13 +159,16 @@ char16_t* CHidDevice::GetString(HidStringKind kind, char16_t* buffer, uint32_t s
             LockGuard guard(fileLock_);
             file = fileHandle;
         }
-        if (file == nullptr) SetLastErrorCode(kErrorInvalidHandle);
-        if (file != nullptr && file->GetString(kind, buffer, bytes)) return buffer;
+        if (file == nullptr)
+            SetLastErrorCode(kErrorInvalidHandle);
+        if (file != nullptr && file->GetString(kind, buffer, bytes))
+            return buffer;
     } else {
         SetLastErrorCode(kErrorBadDevice);
     }
     RecordLastError();
-    if (bytes >= sizeof(char16_t)) buffer[0] = 0;
+    if (bytes >= sizeof(char16_t))
+        buffer[0] = 0;
     return buffer;
 }
 
@@ -173,7 +187,8 @@ void CHidDevice::ReadThread(void* arg) {
     delete static_cast<std::shared_ptr<ReadSession>*>(arg);
 
     InputDesktop desktop;
-    if (s->attach) desktop.Attach();
+    if (s->attach)
+        desktop.Attach();
     // One buffer for every read of this thread.
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[s->length + 1u]());
     IHidFile* file = s->file.get();
@@ -185,50 +200,60 @@ void CHidDevice::ReadThread(void* arg) {
                 Deliver(*s, buffer.get());
                 // Reads that keep completing at once never wait, so the stop request is
                 // looked at here too.
-                if (s->stopRequested.load(std::memory_order_relaxed)) break;
+                if (s->stopRequested.load(std::memory_order_relaxed))
+                    break;
                 continue;
             }
             if (r == HidReadResult::Failed) {
-                if (s->stop->Wait(kReadRetryMs)) break;
+                if (s->stop->Wait(kReadRetryMs))
+                    break;
                 continue;
             }
             pending = true;
         }
         const HidWait w = file->WaitForRead(*s->stop, kReadSilenceMs);
-        if (w == HidWait::Stop) break;
+        if (w == HidWait::Stop)
+            break;
         if (w == HidWait::Completed) {
             pending = false;
             Deliver(*s, buffer.get());
         } else if (w == HidWait::Failed) {
             // The read ended without a report (the device went away): try again later.
             pending = false;
-            if (s->stop->Wait(kReadRetryMs)) break;
+            if (s->stop->Wait(kReadRetryMs))
+                break;
         } else if (w == HidWait::Timeout) {
-            if (s->attach) desktop.Reattach();
+            if (s->attach)
+                desktop.Reattach();
         } else if (s->stop->Wait(kReadRetryMs)) {
             break;
         }
     }
     desktop.Restore();
-    if (file != nullptr) file->CancelRead();
+    if (file != nullptr)
+        file->CancelRead();
 }
 
 bool QueryDeviceCaps(IHidBackend& backend, const char* path, HidCaps& out) {
     std::unique_ptr<IHidFile> file = backend.Open(path, HidOpenMode::Query);
-    if (file == nullptr) return false;
+    if (file == nullptr)
+        return false;
     std::unique_ptr<IHidReportParser> parser = file->GetPreparsedData();
-    if (parser == nullptr) return false;
+    if (parser == nullptr)
+        return false;
     out = HidCaps{};
     return parser->GetCaps(out) == HidStatus::Success;
 }
 
 namespace {
-char16_t* QueryString(IHidBackend& backend, const char* path, HidStringKind kind,
-                      char16_t* buffer, uint32_t size) {
+char16_t* QueryString(IHidBackend& backend, const char* path, HidStringKind kind, char16_t* buffer,
+                      uint32_t size) {
     const uint32_t bytes = size & 0xFFFFu;
-    if (bytes >= sizeof(char16_t)) buffer[0] = 0;
+    if (bytes >= sizeof(char16_t))
+        buffer[0] = 0;
     std::unique_ptr<IHidFile> file = backend.Open(path, HidOpenMode::Query);
-    if (file != nullptr) file->GetString(kind, buffer, bytes);
+    if (file != nullptr)
+        file->GetString(kind, buffer, bytes);
     return buffer;
 }
 }  // namespace

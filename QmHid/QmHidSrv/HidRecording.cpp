@@ -8,10 +8,12 @@ namespace qm {
 namespace {
 
 bool ParseHexByte(const std::string& token, uint8_t& out) {
-    if (token.empty() || token.size() > 2) return false;
+    if (token.empty() || token.size() > 2)
+        return false;
     char* end = nullptr;
     const unsigned long v = std::strtoul(token.c_str(), &end, 16);
-    if (*end != 0) return false;
+    if (*end != 0)
+        return false;
     out = static_cast<uint8_t>(v);
     return true;
 }
@@ -48,10 +50,13 @@ bool ParseCountedBytes(std::istringstream& s, std::vector<uint8_t>& bytes, std::
 
 bool ParseTimestamp(const std::string& token, uint64_t& micros) {
     const size_t dot = token.find('.');
-    if (dot == std::string::npos || dot == 0 || token.size() - dot - 1 != 6) return false;
+    if (dot == std::string::npos || dot == 0 || token.size() - dot - 1 != 6)
+        return false;
     for (size_t i = 0; i < token.size(); ++i)
-        if (i != dot && (token[i] < '0' || token[i] > '9')) return false;
-    if (dot > 12) return false;
+        if (i != dot && (token[i] < '0' || token[i] > '9'))
+            return false;
+    if (dot > 12)
+        return false;
     micros = std::strtoull(token.substr(0, dot).c_str(), nullptr, 10) * 1000000u +
              std::strtoull(token.substr(dot + 1).c_str(), nullptr, 10);
     return true;
@@ -66,8 +71,10 @@ bool ParseHidRecording(std::istream& in, HidRecording& out, std::string& error) 
     bool haveDescriptor = false;
     while (std::getline(in, text)) {
         ++number;
-        if (!text.empty() && text.back() == '\r') text.pop_back();
-        if (text.size() < 2 || text[1] != ':') continue;
+        if (!text.empty() && text.back() == '\r')
+            text.pop_back();
+        if (text.size() < 2 || text[1] != ':')
+            continue;
         const char kind = text[0];
         std::istringstream s(text.substr(2));
         std::string why;
@@ -83,20 +90,25 @@ bool ParseHidRecording(std::istream& in, HidRecording& out, std::string& error) 
             }
             case 'I': {
                 std::string bus, vendor, product;
-                if (!(s >> bus >> vendor >> product)) return fail("I: needs bus, vendor, product");
+                if (!(s >> bus >> vendor >> product))
+                    return fail("I: needs bus, vendor, product");
                 char* e1 = nullptr;
                 char* e2 = nullptr;
                 char* e3 = nullptr;
                 out.bus = static_cast<uint32_t>(std::strtoul(bus.c_str(), &e1, 16));
                 out.vendor = static_cast<uint32_t>(std::strtoul(vendor.c_str(), &e2, 16));
                 out.product = static_cast<uint32_t>(std::strtoul(product.c_str(), &e3, 16));
-                if (*e1 != 0 || *e2 != 0 || *e3 != 0) return fail("I: values must be hexadecimal");
+                if (*e1 != 0 || *e2 != 0 || *e3 != 0)
+                    return fail("I: values must be hexadecimal");
                 break;
             }
             case 'R':
-                if (haveDescriptor) return fail("a second report descriptor");
-                if (!ParseCountedBytes(s, out.descriptor, why)) return fail("R: " + why);
-                if (out.descriptor.empty()) return fail("R: empty report descriptor");
+                if (haveDescriptor)
+                    return fail("a second report descriptor");
+                if (!ParseCountedBytes(s, out.descriptor, why))
+                    return fail("R: " + why);
+                if (out.descriptor.empty())
+                    return fail("R: empty report descriptor");
                 haveDescriptor = true;
                 out.descriptorLine = number;
                 break;
@@ -105,9 +117,12 @@ bool ParseHidRecording(std::istream& in, HidRecording& out, std::string& error) 
                 HidRecordedReport report;
                 if (!(s >> stamp) || !ParseTimestamp(stamp, report.micros))
                     return fail("E: bad timestamp (seconds.micros)");
-                if (!ParseCountedBytes(s, report.bytes, why)) return fail("E: " + why);
-                if (report.bytes.empty()) return fail("E: empty report");
-                if (!haveDescriptor) return fail("E: report before the report descriptor");
+                if (!ParseCountedBytes(s, report.bytes, why))
+                    return fail("E: " + why);
+                if (report.bytes.empty())
+                    return fail("E: empty report");
+                if (!haveDescriptor)
+                    return fail("E: report before the report descriptor");
                 report.line = number;
                 out.reports.push_back(std::move(report));
                 break;

@@ -10,7 +10,7 @@
 namespace qm {
 
 struct HidRecordedReport {
-    uint64_t micros = 0;  // since the recording started
+    uint64_t micros = 0;         // since the recording started
     std::vector<uint8_t> bytes;  // as hidraw delivered them
     size_t line = 0;
 };

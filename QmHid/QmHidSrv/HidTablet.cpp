@@ -10,14 +10,16 @@ bool PenDecoder::Init(const IHidReportParser& parser, const HidCaps& caps) {
     xMax = yMax = 0;
     buttonList.reset();
     const uint16_t room = caps.numberInputValueCaps;
-    std::unique_ptr<HidValueCaps[]> scratch(new (std::nothrow) HidValueCaps[room == 0 ? 1 : room]());
+    std::unique_ptr<HidValueCaps[]> scratch(new (std::nothrow)
+                                                HidValueCaps[room == 0 ? 1 : room]());
     if (scratch == nullptr) {
         SetLastErrorCode(kErrorNotEnoughMemory);
         return false;
     }
     auto maxOf = [&](uint16_t page, uint16_t usage, int32_t& out) {
         uint16_t count = room;
-        for (uint16_t i = 0; i < room; ++i) scratch[i] = HidValueCaps{};
+        for (uint16_t i = 0; i < room; ++i)
+            scratch[i] = HidValueCaps{};
         if (parser.GetSpecificValueCaps(page, usage, scratch.get(), count) != HidStatus::Success ||
             count == 0)
             return false;
@@ -27,9 +29,11 @@ bool PenDecoder::Init(const IHidReportParser& parser, const HidCaps& caps) {
     int32_t x = 0, y = 0, pressure = 0;
     if (!maxOf(kPageGenericDesktop, kUsageX, x) || !maxOf(kPageGenericDesktop, kUsageY, y))
         return false;
-    if (!maxOf(kPageDigitizer, kUsageTipPressure, pressure)) pressure = 0;
+    if (!maxOf(kPageDigitizer, kUsageTipPressure, pressure))
+        pressure = 0;
     buttonListCapacity = caps.numberInputButtonCaps;
-    buttonList.reset(new (std::nothrow) UsageAndPage[buttonListCapacity == 0 ? 1 : buttonListCapacity]);
+    buttonList.reset(new (std::nothrow)
+                         UsageAndPage[buttonListCapacity == 0 ? 1 : buttonListCapacity]);
     if (buttonList == nullptr) {
         SetLastErrorCode(kErrorNotEnoughMemory);
         return false;
@@ -42,7 +46,8 @@ bool PenDecoder::Init(const IHidReportParser& parser, const HidCaps& caps) {
 
 bool PenDecoder::Decode(const IHidReportParser& parser, const uint8_t* report, uint32_t length,
                         PenSample& sample) const {
-    if (xMax == 0 || yMax == 0) return false;
+    if (xMax == 0 || yMax == 0)
+        return false;
     length &= 0xFFFFu;
     uint32_t count = buttonListCapacity;
     sample = PenSample{};
@@ -54,9 +59,8 @@ bool PenDecoder::Decode(const IHidReportParser& parser, const uint8_t* report, u
         return false;
     if (parser.GetUsagesEx(buttonList.get(), count, report, length) != HidStatus::Success)
         return false;
-    if (pressureMax != 0 &&
-        parser.GetUsageValue(kPageDigitizer, kUsageTipPressure, sample.pressure, report, length) !=
-            HidStatus::Success)
+    if (pressureMax != 0 && parser.GetUsageValue(kPageDigitizer, kUsageTipPressure, sample.pressure,
+                                                 report, length) != HidStatus::Success)
         return false;
     // Only the usage number counts, whatever its page.
     for (uint32_t i = 0; i < count; ++i) {
@@ -78,7 +82,8 @@ bool PenDecoder::Decode(const IHidReportParser& parser, const uint8_t* report, u
 }
 
 CHidTablet::CHidTablet(CHidDevMgr& mgr, const char* path) : CHidDevice(mgr, path) {
-    if (!Usable()) return;
+    if (!Usable())
+        return;
     if (!decoder_.Init(*Parser(), Caps())) {
         Manager().lastError = GetLastErrorCode();
         decoder_.xMax = decoder_.yMax = 0;
@@ -88,12 +93,14 @@ CHidTablet::CHidTablet(CHidDevMgr& mgr, const char* path) : CHidDevice(mgr, path
 CHidTablet::~CHidTablet() {
     // The read thread must be gone before the button list is: the most-derived class stops
     // it first; stopping again here covers a derived class that did not.
-    if (Usable()) StopReading();
+    if (Usable())
+        StopReading();
 }
 
 void CHidTablet::OnReport(const uint8_t* report, uint32_t length) {
     PenSample s;
-    if (!decoder_.Decode(*Parser(), report, length, s)) return;
+    if (!decoder_.Decode(*Parser(), report, length, s))
+        return;
     OnPenData(s.x, s.y, s.pressure, s.buttons, s.inRange);
 }
 

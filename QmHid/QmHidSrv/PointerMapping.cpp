@@ -17,22 +17,27 @@ int32_t WrapMul(int32_t a, int32_t b) {
 
 int32_t TruncDiv(int32_t a, int32_t b) {
     // The one quotient that does not fit wraps back to the dividend, as the product did.
-    if (b == -1 && a == std::numeric_limits<int32_t>::min()) return a;
+    if (b == -1 && a == std::numeric_limits<int32_t>::min())
+        return a;
     return a / b;
 }
 
 int32_t Clamp(int32_t v) {
-    if (v < 0) return 0;
-    if (v > kAbsoluteMax) return kAbsoluteMax;
+    if (v < 0)
+        return 0;
+    if (v > kAbsoluteMax)
+        return kAbsoluteMax;
     return v;
 }
 
 }  // namespace
 
 int32_t NormaliseAxis(int32_t raw, int32_t origin, int32_t extent) {
-    if (extent == 0) return 0;
+    if (extent == 0)
+        return 0;
     int32_t n = TruncDiv(WrapMul(WrapSub(raw, origin), kAbsoluteMax), extent);
-    if (extent < 0) n = WrapSub(kAbsoluteMax, n);
+    if (extent < 0)
+        n = WrapSub(kAbsoluteMax, n);
     return n;
 }
 
@@ -68,8 +73,10 @@ PointerEvent MapSample(const Calibration& calibration, uint32_t rotation, Pointe
         state.lastY = event.dy;
     }
     const uint8_t changed = buttons ^ state.lastButtons;
-    if (force || (changed & 0x01) != 0) flags |= (buttons & 0x01) ? kMouseLeftDown : kMouseLeftUp;
-    if (force || (changed & 0x02) != 0) flags |= (buttons & 0x02) ? kMouseRightDown : kMouseRightUp;
+    if (force || (changed & 0x01) != 0)
+        flags |= (buttons & 0x01) ? kMouseLeftDown : kMouseLeftUp;
+    if (force || (changed & 0x02) != 0)
+        flags |= (buttons & 0x02) ? kMouseRightDown : kMouseRightUp;
     flags |= kMouseVirtualDesk;
     state.lastButtons = buttons;
     event.flags = flags;

@@ -10,6 +10,8 @@ int WINAPI ScreenRotate(unsigned short angle) {
     return -1;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
 
 }  // extern "C"

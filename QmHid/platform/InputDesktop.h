@@ -23,10 +23,11 @@ public:
 
 private:
     bool attached_ = false;
-    intptr_t oldDesktop_ = 0;
-    intptr_t oldStation_ = 0;
-    intptr_t station_ = 0;
-    intptr_t desktop_ = 0;
+    // Handles of the Windows backend; unused where there are no desktops.
+    [[maybe_unused]] intptr_t oldDesktop_ = 0;
+    [[maybe_unused]] intptr_t oldStation_ = 0;
+    [[maybe_unused]] intptr_t station_ = 0;
+    [[maybe_unused]] intptr_t desktop_ = 0;
 };
 
 }  // namespace qm

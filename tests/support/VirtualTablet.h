@@ -12,9 +12,9 @@ namespace qm::test {
 
 // Makes the devices of a descriptor, gives them strings and registers them.
 inline std::vector<std::shared_ptr<VirtualHidDevice>> AddVirtual(VirtualHidBackend& backend,
-                                                                  const std::string& path,
-                                                                  const std::vector<uint8_t>& d,
-                                                                  const char16_t* product = u"Pen") {
+                                                                 const std::string& path,
+                                                                 const std::vector<uint8_t>& d,
+                                                                 const char16_t* product = u"Pen") {
     std::string error;
     auto devices = VirtualHidDevice::FromDescriptor(path, d, &error);
     for (auto& dev : devices) {
@@ -36,7 +36,8 @@ public:
             reports_.emplace_back(report, report + length);
         }
         arrived_.Set();
-        if (blockMs_ != 0) SleepMs(blockMs_);
+        if (blockMs_ != 0)
+            SleepMs(blockMs_);
     }
 
     std::vector<std::vector<uint8_t>> Reports() {
@@ -47,7 +48,8 @@ public:
         const uint64_t end = MonotonicMs() + timeoutMs;
         while (Reports().size() < n) {
             const uint64_t now = MonotonicMs();
-            if (now >= end) return false;
+            if (now >= end)
+                return false;
             arrived_.Wait(static_cast<uint32_t>(end - now));
         }
         return true;

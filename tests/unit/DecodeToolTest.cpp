@@ -60,10 +60,10 @@ TEST(DecodeTool, ChoosesTheFirstDigitizerWhenThereIsNoPen) {
 
 TEST(DecodeTool, CalibrationMapsWithStateCarriedOver) {
     std::ostringstream out, err;
-    ASSERT_EQ(RunDecodeTool({"--calibration", "0,0,4096,4096",
-                             kFixtures + "/atmel_03eb_840b.hidrec"},
-                            out, err),
-              0);
+    ASSERT_EQ(
+        RunDecodeTool({"--calibration", "0,0,4096,4096", kFixtures + "/atmel_03eb_840b.hidrec"},
+                      out, err),
+        0);
     std::istringstream lines(out.str());
     std::string line;
     std::getline(lines, line);  // the device
@@ -112,8 +112,7 @@ TEST(DecodeTool, BadOptionsAndMissingFile) {
     EXPECT_EQ(RunDecodeTool({"--rotation", "45", "x"}, out, err), 2);
     EXPECT_EQ(RunDecodeTool({"--calibration", "1,2,3", "x"}, out, err), 2);
     EXPECT_EQ(RunDecodeTool({"/nonexistent/file.hidrec"}, out, err), 2);
-    EXPECT_EQ(RunDecodeTool({"--collection", "9", kFixtures + "/atmel_03eb_840b.hidrec"}, out,
-                            err),
+    EXPECT_EQ(RunDecodeTool({"--collection", "9", kFixtures + "/atmel_03eb_840b.hidrec"}, out, err),
               2);
 }
 

@@ -67,7 +67,7 @@ TEST(HidDescriptor, VariableButtonsAcrossPages) {
 
 TEST(HidDescriptor, TooSmallButtonListFails) {
     const HidCollection c = ParseOne(test::kPenButtonRange);
-    EXPECT_EQ(c.caps.numberInputButtonCaps, 1);  // one range: one capability, eight buttons
+    EXPECT_EQ(c.caps.numberInputButtonCaps, 1);   // one range: one capability, eight buttons
     const uint8_t report[4] = {0, 0x81, 10, 20};  // buttons 1 and 8
     UsageAndPage list[2];
     uint32_t count = 1;
@@ -162,6 +162,25 @@ TEST_P(MalformedDescriptor, IsRefusedWithAReason) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MalformedDescriptor, testing::ValuesIn(kMalformed),
                          [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// X, Y and Z named by one usage range, but only two fields: Z is not in the report (the
+// fuzzer found the read past the report that this once caused).
+TEST(HidDescriptor, RangeCutShortByTheCountNamesOnlyItsFields) {
+    const test::Bytes d = {0x05, 0x01, 0x09, 0x02, 0xA1, 0x01, 0x19, 0x30, 0x29, 0x32,
+                           0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x02, 0x81, 0x02, 0xC0};
+    const HidCollection c = ParseOne(d);
+    const uint8_t report[3] = {0, 7, 9};
+    uint32_t v = 0;
+    ASSERT_EQ(c.GetUsageValue(1, 0x31, v, report, 3), HidStatus::Success);
+    EXPECT_EQ(v, 9u);
+    EXPECT_EQ(c.GetUsageValue(1, 0x32, v, report, 3), HidStatus::UsageNotFound);
+}
 
 }  // namespace
 }  // namespace qm

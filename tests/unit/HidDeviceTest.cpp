@@ -82,7 +82,8 @@ TEST_F(HidDeviceTest, StartTwiceKeepsTheAttachFlagAndStopIdleIsTrue) {
 TEST_F(HidDeviceTest, ReportsArriveInOrderWithTheInputReportLength) {
     RecordingDevice d(manager_, "virtual/pen");
     // A flood of buffered reports is read without waiting; later ones complete pending reads.
-    for (uint8_t i = 1; i <= 20; ++i) Feed(i);
+    for (uint8_t i = 1; i <= 20; ++i)
+        Feed(i);
     ASSERT_TRUE(d.StartReading(false));
     ASSERT_TRUE(d.WaitForReports(20, 5000));
     for (uint8_t i = 21; i <= 25; ++i) {
@@ -225,7 +226,8 @@ TEST_F(HidDeviceTest, ThreadThatOutlivesTheStopBoundNeverTouchesTheDevice) {
     delete d;
     // The detached thread keeps its own file open until it ends.
     const uint64_t end = MonotonicMs() + 5000;
-    while (dev_->OpenFiles() != 0 && MonotonicMs() < end) SleepMs(20);
+    while (dev_->OpenFiles() != 0 && MonotonicMs() < end)
+        SleepMs(20);
     EXPECT_EQ(dev_->OpenFiles(), 0u);
 }
 
@@ -254,7 +256,8 @@ TEST_F(HidDeviceTest, CancelledReadsAreNeverCompletedIntoFreedBuffers) {
         [](void* p) {
             auto* f = static_cast<Feeder*>(p);
             const uint8_t r[8] = {0, 1, 2, 3, 4, 5, 6, 7};
-            while (!f->stop) f->dev->Feed(r, sizeof r);
+            while (!f->stop)
+                f->dev->Feed(r, sizeof r);
         },
         &feeder));
     for (int i = 0; i < 100; ++i) {

@@ -21,7 +21,8 @@ struct Bytes {
     }
     std::string Str(size_t o) const {
         std::string s;
-        while (o < data.size() && data[o] != 0) s += static_cast<char>(data[o++]);
+        while (o < data.size() && data[o] != 0)
+            s += static_cast<char>(data[o++]);
         return s;
     }
 };
@@ -34,11 +35,14 @@ struct Section {
 
 std::optional<PeImage> ReadPeImage(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+    if (!in)
+        return std::nullopt;
     Bytes b{std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {})};
-    if (b.U16(0) != 0x5A4D) return std::nullopt;  // "MZ"
+    if (b.U16(0) != 0x5A4D)
+        return std::nullopt;  // "MZ"
     const size_t pe = b.U32(0x3C);
-    if (b.U32(pe) != 0x00004550) return std::nullopt;  // "PE\0\0"
+    if (b.U32(pe) != 0x00004550)
+        return std::nullopt;  // "PE\0\0"
     PeImage image;
     const size_t coff = pe + 4;
     image.machine = static_cast<uint16_t>(b.U16(coff));
@@ -47,7 +51,8 @@ std::optional<PeImage> ReadPeImage(const std::string& path) {
     image.isDll = (b.U16(coff + 18) & 0x2000) != 0;
     const size_t opt = coff + 20;
     const uint32_t magic = b.U16(opt);
-    if (magic != 0x10B && magic != 0x20B) return std::nullopt;
+    if (magic != 0x10B && magic != 0x20B)
+        return std::nullopt;
     const size_t dirs = opt + (magic == 0x20B ? 112 : 96);
 
     std::vector<Section> table;
@@ -57,7 +62,8 @@ std::optional<PeImage> ReadPeImage(const std::string& path) {
     }
     auto offsetOf = [&](uint32_t rva) -> size_t {
         for (const Section& s : table)
-            if (rva >= s.va && rva < s.va + s.size) return rva - s.va + s.raw;
+            if (rva >= s.va && rva < s.va + s.size)
+                return rva - s.va + s.raw;
         return SIZE_MAX;
     };
 
@@ -68,8 +74,8 @@ std::optional<PeImage> ReadPeImage(const std::string& path) {
         const size_t nameTable = offsetOf(b.U32(exportDir + 32));
         const size_t ordinalTable = offsetOf(b.U32(exportDir + 36));
         for (uint32_t i = 0; i < names; ++i)
-            image.exports.push_back({b.Str(offsetOf(b.U32(nameTable + 4 * i))),
-                                     base + b.U16(ordinalTable + 2 * i)});
+            image.exports.push_back(
+                {b.Str(offsetOf(b.U32(nameTable + 4 * i))), base + b.U16(ordinalTable + 2 * i)});
     }
     const size_t importDir = offsetOf(b.U32(dirs + 8));
     if (b.U32(dirs + 8) != 0) {

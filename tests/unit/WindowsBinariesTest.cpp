@@ -25,11 +25,20 @@ struct Binary {
 const Binary kBinaries[] = {
     {"QMHID_WIN64_DIR", "QmHidSrv.exe", kAmd64, false, {}},
     {"QMHID_WIN64_DIR", "QmWinTab.dll", kAmd64, true, {{"ScreenRotate", 1}}},
-    {"QMHID_WIN64_DIR", "QmCoIns2.dll", kAmd64, true,
+    {"QMHID_WIN64_DIR",
+     "QmCoIns2.dll",
+     kAmd64,
+     true,
      {{"QmiClassInstaller", 1}, {"QmiDeviceInstaller", 2}}},
-    {"QMHID_WIN64_DIR", "QmCoIns1.dll", kAmd64, true,
+    {"QMHID_WIN64_DIR",
+     "QmCoIns1.dll",
+     kAmd64,
+     true,
      {{"ClassInstaller", 1}, {"DeviceInstaller", 2}}},
-    {"QMHID_WIN32_DIR", "QmCoIns2.dll", kI386, true,
+    {"QMHID_WIN32_DIR",
+     "QmCoIns2.dll",
+     kI386,
+     true,
      {{"QmiClassInstaller", 1}, {"QmiDeviceInstaller", 2}}},
 };
 
@@ -44,7 +53,8 @@ class WindowsBinaries : public testing::TestWithParam<Binary> {};
 TEST_P(WindowsBinaries, MachineExportsAndImports) {
     const Binary& b = GetParam();
     const char* dir = std::getenv(b.build);
-    if (dir == nullptr) GTEST_SKIP() << b.build << " is not set; scripts/test sets it";
+    if (dir == nullptr)
+        GTEST_SKIP() << b.build << " is not set; scripts/test sets it";
     const std::string path = std::string(dir) + "/" + b.file;
     const auto image = ReadPeImage(path);
     ASSERT_TRUE(image.has_value()) << path;
@@ -60,13 +70,11 @@ TEST_P(WindowsBinaries, MachineExportsAndImports) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Shipped, WindowsBinaries, testing::ValuesIn(kBinaries),
-                         [](const auto& p) {
-                             std::string n = std::string(p.param.file) +
-                                             (p.param.machine == kI386 ? "_i686" : "_x64");
-                             std::replace(n.begin(), n.end(), '.', '_');
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Shipped, WindowsBinaries, testing::ValuesIn(kBinaries), [](const auto& p) {
+    std::string n = std::string(p.param.file) + (p.param.machine == kI386 ? "_i686" : "_x64");
+    std::replace(n.begin(), n.end(), '.', '_');
+    return n;
+});
 
 }  // namespace
 }  // namespace qm::test

@@ -35,6 +35,8 @@ DWORD CALLBACK QmiDeviceInstaller(DI_FUNCTION f, HDEVINFO set, PSP_DEVINFO_DATA 
     return Answer(ForwarderRecord::Device, f, set, data, context);
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
 
 }  // extern "C"

@@ -3,8 +3,12 @@
 
 extern "C" {
 
-__declspec(dllexport) DWORD CALLBACK SomethingElse() { return 0; }
+__declspec(dllexport) DWORD CALLBACK SomethingElse() {
+    return 0;
+}
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+    return TRUE;
+}
 
 }  // extern "C"

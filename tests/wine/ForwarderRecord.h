@@ -17,7 +17,8 @@ struct ForwarderRecord {
     // A result per entry and code: the post-processing request for an installation's first
     // phase, else a value with high bits set that tells the two entry points apart.
     static DWORD ResultFor(Entry which, DI_FUNCTION f) {
-        if (which == Device && f == DIF_INSTALLDEVICE) return 0xE0000226u;
+        if (which == Device && f == DIF_INSTALLDEVICE)
+            return 0xE0000226u;
         return (which == Class ? 0xA5000000u : 0x5A000000u) | static_cast<DWORD>(f);
     }
 };

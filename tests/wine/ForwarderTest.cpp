@@ -14,8 +14,12 @@ Entry Lookup(HMODULE module, const char* name) {
     return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-const DI_FUNCTION kCodes[] = {DIF_SELECTDEVICE, DIF_INSTALLDEVICE, DIF_REMOVE,
-                              DIF_PROPERTYCHANGE, DIF_NEWDEVICEWIZARD_FINISHINSTALL, 0x7FFF};
+const DI_FUNCTION kCodes[] = {DIF_SELECTDEVICE,
+                              DIF_INSTALLDEVICE,
+                              DIF_REMOVE,
+                              DIF_PROPERTYCHANGE,
+                              DIF_NEWDEVICEWIZARD_FINISHINSTALL,
+                              0x7FFF};
 
 }  // namespace
 
@@ -26,7 +30,8 @@ int main(int argc, char** argv) {
     }
     HMODULE forwarder = LoadLibraryA(argv[1]);
     CHECK(forwarder != nullptr);
-    if (forwarder == nullptr) return winetest::Finish();
+    if (forwarder == nullptr)
+        return winetest::Finish();
     Entry classInstaller = Lookup(forwarder, "ClassInstaller");
     Entry deviceInstaller = Lookup(forwarder, "DeviceInstaller");
     CHECK(classInstaller != nullptr);
@@ -44,7 +49,8 @@ int main(int argc, char** argv) {
 
     // No QmCoIns2.dll anywhere on the search path: the load's error, whatever the code.
     for (Entry entry : entries)
-        for (DI_FUNCTION code : kCodes) CHECK_EQ(entry(code, set, &data, &context), 126u);
+        for (DI_FUNCTION code : kCodes)
+            CHECK_EQ(entry(code, set, &data, &context), 126u);
     CHECK_EQ(record.calls, 0);
 
     // A QmCoIns2.dll without the entry points: the lookup's error, and the library unloaded.
@@ -61,7 +67,8 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 2; ++i) {
         for (DI_FUNCTION code : kCodes) {
             record = ForwarderRecord{};
-            CHECK_EQ(entries[i](code, set, &data, &context), ForwarderRecord::ResultFor(kinds[i], code));
+            CHECK_EQ(entries[i](code, set, &data, &context),
+                     ForwarderRecord::ResultFor(kinds[i], code));
             CHECK_EQ(record.calls, 1);
             CHECK_EQ(static_cast<int>(record.entry), static_cast<int>(kinds[i]));
             CHECK_EQ(record.installFunction, code);

@@ -28,13 +28,13 @@ inline int Finish() {
 }  // namespace winetest
 
 #define CHECK(cond) ::winetest::Record(static_cast<bool>(cond), #cond, __FILE__, __LINE__)
-#define CHECK_EQ(a, b)                                                                      \
-    do {                                                                                    \
-        const auto va_ = (a);                                                               \
-        const auto vb_ = (b);                                                               \
-        ::winetest::Record(va_ == vb_, #a " == " #b, __FILE__, __LINE__);                   \
-        if (!(va_ == vb_))                                                                  \
-            std::printf("    left %llu (0x%llx), right %llu (0x%llx)\n",                   \
-                        (unsigned long long)va_, (unsigned long long)va_,                   \
-                        (unsigned long long)vb_, (unsigned long long)vb_);                  \
+#define CHECK_EQ(a, b)                                                                            \
+    do {                                                                                          \
+        const auto va_ = (a);                                                                     \
+        const auto vb_ = (b);                                                                     \
+        ::winetest::Record(va_ == vb_, #a " == " #b, __FILE__, __LINE__);                         \
+        if (!(va_ == vb_))                                                                        \
+            std::printf("    left %llu (0x%llx), right %llu (0x%llx)\n", (unsigned long long)va_, \
+                        (unsigned long long)va_, (unsigned long long)vb_,                         \
+                        (unsigned long long)vb_);                                                 \
     } while (0)

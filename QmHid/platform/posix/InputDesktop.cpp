@@ -3,8 +3,12 @@
 
 namespace qm {
 
-void InputDesktop::Attach() { attached_ = true; }
+void InputDesktop::Attach() {
+    attached_ = true;
+}
 void InputDesktop::Reattach() {}
-void InputDesktop::Restore() { attached_ = false; }
+void InputDesktop::Restore() {
+    attached_ = false;
+}
 
 }  // namespace qm

@@ -14,7 +14,9 @@ namespace qm {
 
 namespace {
 
-int Fd(intptr_t h) { return static_cast<int>(h); }
+int Fd(intptr_t h) {
+    return static_cast<int>(h);
+}
 
 // poll() with a timeout that counts down across interruptions.
 int PollFor(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
@@ -26,7 +28,8 @@ int PollFor(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
             wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
         }
         const int n = poll(fds, count, wait);
-        if (n >= 0 || errno != EINTR) return n;
+        if (n >= 0 || errno != EINTR)
+            return n;
     }
 }
 
@@ -45,7 +48,8 @@ Event::Event(bool manualReset, bool initiallySet) : manualReset_(manualReset) {
 }
 
 Event::~Event() {
-    if (Valid()) close(Fd(handle_));
+    if (Valid())
+        close(Fd(handle_));
 }
 
 void Event::Set() {
@@ -69,9 +73,12 @@ bool Event::Wait(uint32_t timeoutMs) {
             left = now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
         }
         const int n = PollFor(&p, 1, left);
-        if (n <= 0) return false;
-        if (manualReset_ || TryConsume(Fd(handle_))) return true;
-        if (left == 0) return false;
+        if (n <= 0)
+            return false;
+        if (manualReset_ || TryConsume(Fd(handle_)))
+            return true;
+        if (left == 0)
+            return false;
     }
 }
 
@@ -87,24 +94,35 @@ WaitResult WaitForEither(Event& first, Event& second, uint32_t timeoutMs) {
         pollfd p[2] = {{Fd(first.NativeHandle()), POLLIN, 0},
                        {Fd(second.NativeHandle()), POLLIN, 0}};
         const int n = PollFor(p, 2, left);
-        if (n < 0) return WaitResult::Failed;
-        if (n == 0) return WaitResult::Timeout;
+        if (n < 0)
+            return WaitResult::Failed;
+        if (n == 0)
+            return WaitResult::Timeout;
         for (int i = 0; i < 2; ++i) {
             if (p[i].revents & POLLIN) {
                 if (events[i]->ManualReset() || TryConsume(Fd(events[i]->NativeHandle())))
                     return i == 0 ? WaitResult::First : WaitResult::Second;
             }
         }
-        if (left == 0) return WaitResult::Timeout;
+        if (left == 0)
+            return WaitResult::Timeout;
     }
 }
 
 static_assert(sizeof(pthread_mutex_t) <= 64);
 
-Mutex::Mutex() { new (storage_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER); }
-Mutex::~Mutex() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
-void Mutex::Lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
-void Mutex::Unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+Mutex::Mutex() {
+    new (storage_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER);
+}
+Mutex::~Mutex() {
+    pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
+void Mutex::Lock() {
+    pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
+void Mutex::Unlock() {
+    pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
 
 void SleepMs(uint32_t ms) {
     timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
@@ -131,7 +149,8 @@ struct ThreadStart {
 };
 
 void Release(ThreadStart* s) {
-    if (s->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete s;
+    if (s->refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        delete s;
 }
 
 void* Trampoline(void* p) {
@@ -143,15 +162,21 @@ void* Trampoline(void* p) {
 }
 }  // namespace
 
-uint32_t GetLastErrorCode() { return t_lastError; }
-void SetLastErrorCode(uint32_t code) { t_lastError = code; }
+uint32_t GetLastErrorCode() {
+    return t_lastError;
+}
+void SetLastErrorCode(uint32_t code) {
+    t_lastError = code;
+}
 
 Thread::~Thread() {
-    if (Running()) Detach();
+    if (Running())
+        Detach();
 }
 
 bool Thread::Start(Entry entry, void* arg) {
-    if (Running()) return false;
+    if (Running())
+        return false;
     auto* s = new (std::nothrow) ThreadStart{entry, arg};
     if (s == nullptr || !s->done.Valid()) {
         delete s;
@@ -170,7 +195,8 @@ bool Thread::Start(Entry entry, void* arg) {
 }
 
 bool Thread::Join(uint32_t timeoutMs) {
-    if (!Running()) return true;
+    if (!Running())
+        return true;
     auto* s = static_cast<ThreadStart*>(start_);
     if (!s->done.Wait(timeoutMs)) {
         SetLastErrorCode(258);  // wait timed out
@@ -184,7 +210,8 @@ bool Thread::Join(uint32_t timeoutMs) {
 }
 
 void Thread::Detach() {
-    if (!Running()) return;
+    if (!Running())
+        return;
     auto* s = static_cast<ThreadStart*>(start_);
     pthread_detach(s->id);
     Release(s);

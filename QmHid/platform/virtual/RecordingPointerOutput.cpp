@@ -2,12 +2,15 @@
 
 namespace qm {
 
-RecordingPointerOutput::RecordingPointerOutput(size_t capacity) { events_.reserve(capacity); }
+RecordingPointerOutput::RecordingPointerOutput(size_t capacity) {
+    events_.reserve(capacity);
+}
 
 uint32_t RecordingPointerOutput::Inject(const PointerEvent& event) {
     {
         LockGuard guard(lock_);
-        if (events_.size() < events_.capacity()) events_.push_back(event);
+        if (events_.size() < events_.capacity())
+            events_.push_back(event);
         ++total_;
     }
     injected_.Set();
@@ -27,9 +30,11 @@ size_t RecordingPointerOutput::Count() {
 bool RecordingPointerOutput::WaitForCount(size_t count, uint32_t timeoutMs) {
     const uint64_t deadline = MonotonicMs() + timeoutMs;
     for (;;) {
-        if (Count() >= count) return true;
+        if (Count() >= count)
+            return true;
         const uint64_t now = MonotonicMs();
-        if (now >= deadline) return false;
+        if (now >= deadline)
+            return false;
         injected_.Wait(static_cast<uint32_t>(deadline - now));
     }
 }

@@ -29,7 +29,8 @@ public:
             stall = device_->stallMs_;
             ++device_->readsStarted_;
         }
-        if (stall != 0) SleepMs(stall);
+        if (stall != 0)
+            SleepMs(stall);
         LockGuard guard(device_->lock_);
         if (device_->vanished_ || device_->failReads_) {
             SetLastErrorCode(device_->vanished_ ? kErrorDeviceNotConnected : kErrorGenFailure);
@@ -98,7 +99,8 @@ public:
 
     // With the device lock held: a new report completes the pending read or joins the queue.
     void Deliver(const uint8_t* report) {
-        if (mode_ != HidOpenMode::Reading) return;
+        if (mode_ != HidOpenMode::Reading)
+            return;
         if (pending_ != nullptr) {
             CopyOut(report, pending_, pendingLength_);
             pending_ = nullptr;
@@ -116,7 +118,8 @@ public:
 
     // With the device lock held: the device is gone.
     void EndPendingRead() {
-        if (pending_ == nullptr) return;
+        if (pending_ == nullptr)
+            return;
         pending_ = nullptr;
         completion_ = HidWait::Failed;
         completed_.Set();
@@ -126,7 +129,8 @@ private:
     void CopyOut(const uint8_t* report, uint8_t* buffer, uint32_t length) const {
         const uint32_t n = std::min<uint32_t>(length, length_);
         std::memcpy(buffer, report, n);
-        if (length > n) std::memset(buffer + n, 0, length - n);
+        if (length > n)
+            std::memset(buffer + n, 0, length - n);
     }
 
     std::shared_ptr<VirtualHidDevice> device_;
@@ -152,7 +156,8 @@ std::vector<std::shared_ptr<VirtualHidDevice>> VirtualHidDevice::FromDescriptor(
     std::vector<std::shared_ptr<VirtualHidDevice>> out;
     HidDescriptorParse parse = ParseReportDescriptor(descriptor.data(), descriptor.size());
     if (!parse.ok) {
-        if (error != nullptr) *error = parse.error;
+        if (error != nullptr)
+            *error = parse.error;
         return out;
     }
     const size_t n = parse.collections.size();
@@ -175,8 +180,10 @@ bool VirtualHidDevice::Feed(const uint8_t* report, size_t length) {
         !collection_.HasInputReport(report[0]))
         return false;
     LockGuard guard(lock_);
-    if (vanished_) return false;
-    for (VirtualHidFile* f : files_) f->Deliver(report);
+    if (vanished_)
+        return false;
+    for (VirtualHidFile* f : files_)
+        f->Deliver(report);
     return true;
 }
 
@@ -184,12 +191,14 @@ bool VirtualHidDevice::FeedHidraw(const uint8_t* data, size_t length) {
     if (collection_.usesReportIds) {
         // hidraw gives a numbered report whole; a shorter one is padded as Windows pads it.
         std::vector<uint8_t> report(collection_.caps.inputReportByteLength, 0);
-        if (length == 0 || length > report.size()) return false;
+        if (length == 0 || length > report.size())
+            return false;
         std::memcpy(report.data(), data, length);
         return Feed(report.data(), report.size());
     }
     std::vector<uint8_t> report(length + 1, 0);
-    if (length > 0) std::memcpy(report.data() + 1, data, length);
+    if (length > 0)
+        std::memcpy(report.data() + 1, data, length);
     return Feed(report.data(), report.size());
 }
 
@@ -201,7 +210,8 @@ void VirtualHidDevice::SetFailReads(bool fail) {
 void VirtualHidDevice::Vanish() {
     LockGuard guard(lock_);
     vanished_ = true;
-    for (VirtualHidFile* f : files_) f->EndPendingRead();
+    for (VirtualHidFile* f : files_)
+        f->EndPendingRead();
 }
 
 bool VirtualHidDevice::Vanished() {
@@ -261,7 +271,8 @@ void VirtualHidBackend::Remove(const std::string& path) {
 std::shared_ptr<VirtualHidDevice> VirtualHidBackend::Find(const std::string& path) {
     LockGuard guard(lock_);
     for (const auto& d : devices_)
-        if (PathsEqual(d->Path(), path)) return d;
+        if (PathsEqual(d->Path(), path))
+            return d;
     return nullptr;
 }
 

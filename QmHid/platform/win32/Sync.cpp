@@ -8,21 +8,28 @@
 namespace qm {
 
 namespace {
-HANDLE H(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE H(intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
 }  // namespace
 
 Event::Event(bool manualReset, bool initiallySet) : manualReset_(manualReset) {
-    HANDLE h = CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE,
-                            nullptr);
+    HANDLE h =
+        CreateEventA(nullptr, manualReset ? TRUE : FALSE, initiallySet ? TRUE : FALSE, nullptr);
     handle_ = h != nullptr ? reinterpret_cast<intptr_t>(h) : kInvalid;
 }
 
 Event::~Event() {
-    if (Valid()) CloseHandle(H(handle_));
+    if (Valid())
+        CloseHandle(H(handle_));
 }
 
-void Event::Set() { SetEvent(H(handle_)); }
-void Event::Reset() { ResetEvent(H(handle_)); }
+void Event::Set() {
+    SetEvent(H(handle_));
+}
+void Event::Reset() {
+    ResetEvent(H(handle_));
+}
 
 bool Event::Wait(uint32_t timeoutMs) {
     return WaitForSingleObject(H(handle_), timeoutMs) == WAIT_OBJECT_0;
@@ -45,15 +52,29 @@ WaitResult WaitForEither(Event& first, Event& second, uint32_t timeoutMs) {
 
 static_assert(sizeof(SRWLOCK) <= 64);
 
-Mutex::Mutex() { InitializeSRWLock(new (storage_) SRWLOCK); }
+Mutex::Mutex() {
+    InitializeSRWLock(new (storage_) SRWLOCK);
+}
 Mutex::~Mutex() = default;
-void Mutex::Lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_)); }
-void Mutex::Unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_)); }
+void Mutex::Lock() {
+    AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_));
+}
+void Mutex::Unlock() {
+    ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_));
+}
 
-void SleepMs(uint32_t ms) { Sleep(ms); }
-uint64_t MonotonicMs() { return GetTickCount64(); }
-uint32_t GetLastErrorCode() { return GetLastError(); }
-void SetLastErrorCode(uint32_t code) { SetLastError(code); }
+void SleepMs(uint32_t ms) {
+    Sleep(ms);
+}
+uint64_t MonotonicMs() {
+    return GetTickCount64();
+}
+uint32_t GetLastErrorCode() {
+    return GetLastError();
+}
+void SetLastErrorCode(uint32_t code) {
+    SetLastError(code);
+}
 
 namespace {
 struct ThreadStart {
@@ -70,11 +91,13 @@ DWORD WINAPI Trampoline(LPVOID p) {
 }  // namespace
 
 Thread::~Thread() {
-    if (Running()) Detach();
+    if (Running())
+        Detach();
 }
 
 bool Thread::Start(Entry entry, void* arg) {
-    if (Running()) return false;
+    if (Running())
+        return false;
     auto* s = new (std::nothrow) ThreadStart{entry, arg};
     if (s == nullptr) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -92,15 +115,18 @@ bool Thread::Start(Entry entry, void* arg) {
 }
 
 bool Thread::Join(uint32_t timeoutMs) {
-    if (!Running()) return true;
-    if (WaitForSingleObject(H(handle_), timeoutMs) != WAIT_OBJECT_0) return false;
+    if (!Running())
+        return true;
+    if (WaitForSingleObject(H(handle_), timeoutMs) != WAIT_OBJECT_0)
+        return false;
     CloseHandle(H(handle_));
     handle_ = 0;
     return true;
 }
 
 void Thread::Detach() {
-    if (!Running()) return;
+    if (!Running())
+        return;
     CloseHandle(H(handle_));
     handle_ = 0;
 }

@@ -1,0 +1,117 @@
+// The Windows HID backend against the HID devices that Wine provides (its virtual mouse and
+// keyboard, usage page 1): capabilities, strings, the free-standing queries, opening and
+// reading with the overlapped read thread, and that neither is a digitizer.
+#include <windows.h>
+// clang-format off
+#include <setupapi.h>
+extern "C" {
+#include <hidsdi.h>
+}
+// clang-format on
+
+#include <string>
+#include <vector>
+
+#include "QmHidSrv/HidDevMgr.h"
+#include "QmHidSrv/HidTablet.h"
+#include "platform/win32/HidBackend.h"
+#include "tests/wine/WineCheck.h"
+
+namespace {
+
+std::vector<std::string> PresentHidInterfaces() {
+    std::vector<std::string> paths;
+    GUID hid;
+    HidD_GetHidGuid(&hid);
+    HDEVINFO set =
+        SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return paths;
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &data); ++i) {
+        DWORD size = 0;
+        SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr);
+        std::vector<char> buffer(size + sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+        if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr))
+            paths.emplace_back(detail->DevicePath);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return paths;
+}
+
+std::string Narrow(const char16_t* s) {
+    std::string out;
+    for (; *s != 0; ++s)
+        out += static_cast<char>(*s < 128 ? *s : '?');
+    return out;
+}
+
+class Device final : public qm::CHidTablet {
+public:
+    using CHidTablet::CHidTablet;
+    ~Device() override { StopReading(); }
+    void OnPenData(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) override {}
+};
+
+}  // namespace
+
+int main() {
+    qm::Win32HidBackend backend;
+    qm::CHidDevMgr manager(backend);
+    const std::vector<std::string> paths = PresentHidInterfaces();
+    std::printf("%zu HID interfaces\n", paths.size());
+    CHECK(paths.size() >= 2);
+    for (const std::string& path : paths) {
+        const char* p = path.c_str();
+        qm::HidCaps caps;
+        CHECK(qm::QueryDeviceCaps(backend, p, caps));
+        char16_t product[128];
+        qm::QueryProductString(backend, p, product, sizeof product);
+        std::printf("%s: page %u usage %u input %u buttons %u values %u product \"%s\"\n", p,
+                    caps.usagePage, caps.usage, caps.inputReportByteLength,
+                    caps.numberInputButtonCaps, caps.numberInputValueCaps, Narrow(product).c_str());
+        CHECK_EQ(caps.usagePage, 1u);
+        CHECK(caps.inputReportByteLength > 0);
+        CHECK(Narrow(product).find("Wine HID") == 0);
+        // Not a digitizer: the service's usage-page filter (page 0x0D) passes neither.
+        CHECK(caps.usagePage != qm::kPageDigitizer);
+
+        Device device(manager, p);
+        CHECK(device.Usable());
+        CHECK_EQ(device.Caps().usagePage, caps.usagePage);
+        CHECK_EQ(device.Caps().inputReportByteLength, caps.inputReportByteLength);
+        char16_t again[128];
+        device.GetProductString(again, sizeof again);
+        CHECK(Narrow(again) == Narrow(product));
+        // The queries open alongside the device's own overlapped handle.
+        qm::HidCaps alongside;
+        CHECK(qm::QueryDeviceCaps(backend, p, alongside));
+        // The read thread starts on the input desktop, waits on a pending read, and stops in
+        // time, cancelling the read.
+        CHECK(device.StartReading(true));
+        Sleep(1200);  // past one period of silence: re-attaches once
+        const DWORD start = GetTickCount();
+        CHECK(device.StopReading());
+        CHECK(GetTickCount() - start < 1500);
+        CHECK(manager.IsDeviceListed(&device));
+        // A handle's query-remove and its failure: closed, reopened, reading again.
+        CHECK(device.StartReading(false));
+        device.OnHandleNotification(qm::kDbtDeviceQueryRemove);
+        CHECK(!device.FileOpen());
+        device.OnHandleNotification(qm::kDbtDeviceQueryRemoveFailed);
+        CHECK(device.FileOpen());
+        CHECK(device.Reading());
+    }
+    qm::HidCaps none;
+    CHECK(!qm::QueryDeviceCaps(backend, "\\\\?\\hid#none#0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                               none));
+    Device missing(manager, "\\\\?\\hid#none#0#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+    CHECK(!missing.Usable());
+    CHECK(manager.lastError.load() != 0);
+    CHECK(!missing.StartReading(false));
+    CHECK_EQ(manager.lastError.load(), 1200u);
+    return winetest::Finish();
+}
