@@ -10,6 +10,7 @@
 #include "QmHidSrv/PointerMapping.h"
 #include "platform/virtual/VirtualHid.h"
 #include "support/Descriptors.h"
+#include "support/VirtualTablet.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ void BM_DecodeAndMap(benchmark::State& state) {
     std::string error;
     for (auto& d : qm::VirtualHidDevice::FromDescriptor("bench/pen", qm::test::kPenNoIds, &error))
         backend.Add(d);
-    qm::CHidDevMgr manager(backend);
+    qm::test::TestDevMgr manager(backend);
     MappingTablet tablet(manager, "bench/pen");
     uint8_t report[8] = {0, 0x05, 0x00, 0x10, 0x00, 0x08, 0x00, 0x02};
     uint16_t x = 0;

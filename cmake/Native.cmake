@@ -13,6 +13,9 @@ add_library(qmhid_core STATIC
   QmHid/QmHidSrv/DecodeTool.cpp
   QmHid/platform/virtual/RecordingPointerOutput.cpp
   QmHid/platform/virtual/VirtualHid.cpp
+  QmHid/platform/virtual/VirtualDeviceWatcher.cpp
+  QmHid/platform/posix/FileSettingsStore.cpp
+  QmHid/QmHidSrv/QmTablet.cpp
   QmHid/platform/posix/InputDesktop.cpp
   QmHid/platform/posix/Sync.cpp
   QmHid/platform/posix/PrintPointerOutput.cpp

@@ -22,6 +22,9 @@ add_library(qmhid_core_win STATIC
   QmHid/platform/win32/PointerOutput.cpp
   QmHid/platform/win32/InputDesktop.cpp
   QmHid/platform/win32/HidBackend.cpp
+  QmHid/platform/win32/DeviceWatcher.cpp
+  QmHid/platform/win32/RegistrySettingsStore.cpp
+  QmHid/QmHidSrv/QmTablet.cpp
 )
 target_include_directories(qmhid_core_win PUBLIC ${CMAKE_SOURCE_DIR}/QmHid)
 target_link_libraries(qmhid_core_win PUBLIC hid setupapi)

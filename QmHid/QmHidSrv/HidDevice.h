@@ -55,9 +55,14 @@ public:
     bool AttachFlag() const { return attachToInputDesktop; }
     CHidDevMgr& Manager() { return manager; }
 
-    // The manager's list link and the device's notification registration.
+    // The backend's handle of the open file, for event registration.
+    intptr_t FileNativeHandle() const { return fileHandle != nullptr ? fileHandle->NativeHandle() : 0; }
+
+    // The manager's list link, the device's notification registration, and the token that
+    // names it on the control pipe (handed out by the manager: never 0, never reused).
     CHidDevice* next = nullptr;
     intptr_t handleNotification = 0;
+    uint64_t token = 0;
 
 protected:
     const IHidReportParser* Parser() const { return preparsedData.get(); }

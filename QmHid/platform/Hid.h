@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/Sync.h"
 
@@ -81,6 +82,18 @@ public:
                                   uint32_t length) const = 0;
 };
 
+// Device interface paths are 8-bit strings compared without regard to letter case.
+inline bool PathsEqual(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+        if (x != y) return false;
+    }
+    return true;
+}
+
 enum class HidStringKind { Manufacturer, Product, SerialNumber };
 
 enum class HidReadResult { Completed, Pending, Failed };
@@ -103,6 +116,9 @@ public:
     // The parser of the device's top-level collection (its preparsed data); null with the
     // last error set when it cannot be had. Owned by the caller; outlives the file.
     virtual std::unique_ptr<IHidReportParser> GetPreparsedData() = 0;
+    // The backend's handle of the open file (a HANDLE on Windows), for device-event
+    // registration; 0 where events are keyed by path.
+    virtual intptr_t NativeHandle() const { return 0; }
 };
 
 enum class HidOpenMode {

@@ -55,16 +55,34 @@ private:
     alignas(16) unsigned char storage_[64];
 };
 
-class LockGuard {
+// A lock that the thread holding it may take again.
+class RecursiveMutex {
 public:
-    explicit LockGuard(Mutex& m) : m_(m) { m_.Lock(); }
-    ~LockGuard() { m_.Unlock(); }
-    LockGuard(const LockGuard&) = delete;
-    LockGuard& operator=(const LockGuard&) = delete;
+    RecursiveMutex();
+    ~RecursiveMutex();
+    RecursiveMutex(const RecursiveMutex&) = delete;
+    RecursiveMutex& operator=(const RecursiveMutex&) = delete;
+    void Lock();
+    void Unlock();
 
 private:
-    Mutex& m_;
+    alignas(16) unsigned char storage_[64];
 };
+
+template <typename M>
+class BasicLockGuard {
+public:
+    explicit BasicLockGuard(M& m) : m_(m) { m_.Lock(); }
+    ~BasicLockGuard() { m_.Unlock(); }
+    BasicLockGuard(const BasicLockGuard&) = delete;
+    BasicLockGuard& operator=(const BasicLockGuard&) = delete;
+
+private:
+    M& m_;
+};
+
+using LockGuard = BasicLockGuard<Mutex>;
+using RecursiveLockGuard = BasicLockGuard<RecursiveMutex>;
 
 void SleepMs(uint32_t ms);
 // Milliseconds of a monotonic clock.

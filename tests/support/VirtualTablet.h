@@ -6,6 +6,7 @@
 
 #include "QmHidSrv/HidDevMgr.h"
 #include "QmHidSrv/HidTablet.h"
+#include "platform/virtual/VirtualDeviceWatcher.h"
 #include "platform/virtual/VirtualHid.h"
 
 namespace qm::test {
@@ -24,6 +25,53 @@ inline std::vector<std::shared_ptr<VirtualHidDevice>> AddVirtual(VirtualHidBacke
     }
     return devices;
 }
+
+// Holds the watcher so that it is built before the manager that uses it.
+struct WatcherHolder {
+    explicit WatcherHolder(VirtualHidBackend& backend) : watcher(backend) {}
+    VirtualDeviceWatcher watcher;
+};
+
+// A device manager over virtual devices that records the paths it is offered and, when told
+// to, creates a device for each through `make`.
+class TestDevMgr : private WatcherHolder, public CHidDevMgr {
+public:
+    explicit TestDevMgr(VirtualHidBackend& backend)
+        : WatcherHolder(backend), CHidDevMgr(backend, watcher) {}
+    ~TestDevMgr() override { Stop(); }
+
+    void OnDeviceArrival(const char* path) override {
+        {
+            LockGuard g(lock_);
+            offered_.emplace_back(path);
+        }
+        if (make) make(*this, path);
+    }
+    std::vector<std::string> Offered() {
+        LockGuard g(lock_);
+        return offered_;
+    }
+    VirtualDeviceWatcher& Events() { return watcher; }
+
+    bool OnWindowMessage(uint32_t message, uintptr_t, intptr_t, intptr_t& result) override {
+        LockGuard g(lock_);
+        messages_.push_back(message);
+        if (message == handledMessage) result = 42;
+        return message == handledMessage;
+    }
+    std::vector<uint32_t> Messages() {
+        LockGuard g(lock_);
+        return messages_;
+    }
+
+    void (*make)(TestDevMgr&, const char*) = nullptr;
+    uint32_t handledMessage = 0;
+
+private:
+    Mutex lock_;
+    std::vector<std::string> offered_;
+    std::vector<uint32_t> messages_;
+};
 
 class RecordingDevice final : public CHidDevice {
 public:

@@ -25,7 +25,7 @@ protected:
     }
 
     VirtualHidBackend backend_;
-    CHidDevMgr manager_{backend_};
+    test::TestDevMgr manager_{backend_};
     std::shared_ptr<VirtualHidDevice> dev_;
 };
 

@@ -61,7 +61,7 @@ TEST_P(Decode, OneReportOneSampleOrNone) {
     const DecodeCase& c = GetParam();
     VirtualHidBackend backend;
     test::AddVirtual(backend, "virtual/pen", *c.descriptor);
-    CHidDevMgr manager(backend);
+    test::TestDevMgr manager(backend);
     test::RecordingTablet tablet(manager, "virtual/pen");
     ASSERT_NE(tablet.XMax(), 0);
     tablet.OnReport(c.report.data(), static_cast<uint32_t>(c.report.size()));
@@ -83,7 +83,7 @@ TEST(HidTablet, LearnsTheMaxima) {
     VirtualHidBackend backend;
     test::AddVirtual(backend, "virtual/a", test::kPenNoIds);
     test::AddVirtual(backend, "virtual/b", test::kPenNoPressure);
-    CHidDevMgr manager(backend);
+    test::TestDevMgr manager(backend);
     test::RecordingTablet a(manager, "virtual/a");
     test::RecordingTablet b(manager, "virtual/b");
     EXPECT_EQ(a.XMax(), 32767);
@@ -97,7 +97,7 @@ TEST(HidTablet, LearnsTheMaxima) {
 TEST(HidTablet, WithoutYNothingIsDecodedAndTheErrorIsKept) {
     VirtualHidBackend backend;
     test::AddVirtual(backend, "virtual/noy", test::kPenNoY);
-    CHidDevMgr manager(backend);
+    test::TestDevMgr manager(backend);
     SetLastErrorCode(0x1234);  // the error current when construction fails is what is kept
     test::RecordingTablet tablet(manager, "virtual/noy");
     EXPECT_TRUE(tablet.Usable());
@@ -112,7 +112,7 @@ TEST(HidTablet, WithoutYNothingIsDecodedAndTheErrorIsKept) {
 
 TEST(HidTablet, UnusableDeviceHasNoMaxima) {
     VirtualHidBackend backend;
-    CHidDevMgr manager(backend);
+    test::TestDevMgr manager(backend);
     test::RecordingTablet tablet(manager, "virtual/missing");
     EXPECT_FALSE(tablet.Usable());
     EXPECT_EQ(tablet.XMax(), 0);

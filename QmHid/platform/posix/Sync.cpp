@@ -124,6 +124,22 @@ void Mutex::Unlock() {
     pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_));
 }
 
+RecursiveMutex::RecursiveMutex() {
+    auto* m = new (storage_) pthread_mutex_t;
+    pthread_mutexattr_t attr;
+    pthread_mutexattr_init(&attr);
+    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(m, &attr);
+    pthread_mutexattr_destroy(&attr);
+}
+RecursiveMutex::~RecursiveMutex() {
+    pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
+void RecursiveMutex::Lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void RecursiveMutex::Unlock() {
+    pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
+
 void SleepMs(uint32_t ms) {
     timespec t{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {

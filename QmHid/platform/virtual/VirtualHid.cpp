@@ -249,13 +249,6 @@ void VirtualHidDevice::Detach(VirtualHidFile* file) {
     files_.erase(std::remove(files_.begin(), files_.end(), file), files_.end());
 }
 
-bool PathsEqual(const std::string& a, const std::string& b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::toupper(x) == std::toupper(y);
-           });
-}
-
 void VirtualHidBackend::Add(std::shared_ptr<VirtualHidDevice> device) {
     LockGuard guard(lock_);
     devices_.push_back(std::move(device));
@@ -274,6 +267,13 @@ std::shared_ptr<VirtualHidDevice> VirtualHidBackend::Find(const std::string& pat
         if (PathsEqual(d->Path(), path))
             return d;
     return nullptr;
+}
+
+std::vector<std::string> VirtualHidBackend::Paths() {
+    LockGuard guard(lock_);
+    std::vector<std::string> paths;
+    for (const auto& d : devices_) paths.push_back(d->Path());
+    return paths;
 }
 
 std::unique_ptr<IHidFile> VirtualHidBackend::Open(const char* path, HidOpenMode mode) {

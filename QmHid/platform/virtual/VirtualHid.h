@@ -74,13 +74,13 @@ public:
     void Add(std::shared_ptr<VirtualHidDevice> device);
     void Remove(const std::string& path);
     std::shared_ptr<VirtualHidDevice> Find(const std::string& path);
+    // The paths present, in the order they were added.
+    std::vector<std::string> Paths();
     std::unique_ptr<IHidFile> Open(const char* path, HidOpenMode mode) override;
 
 private:
     Mutex lock_;
     std::vector<std::shared_ptr<VirtualHidDevice>> devices_;  // guarded by lock_
 };
-
-bool PathsEqual(const std::string& a, const std::string& b);
 
 }  // namespace qm

@@ -156,6 +156,8 @@ public:
         }
     }
 
+    intptr_t NativeHandle() const override { return reinterpret_cast<intptr_t>(file_); }
+
     std::unique_ptr<IHidReportParser> GetPreparsedData() override {
         PHIDP_PREPARSED_DATA data = nullptr;
         if (!HidD_GetPreparsedData(file_, &data))
