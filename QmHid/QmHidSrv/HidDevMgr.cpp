@@ -12,9 +12,12 @@ bool EqualIgnoringAsciiCase(const char16_t* a, const std::u16string& b) {
     size_t i = 0;
     for (; a[i] != 0 && i < b.size(); ++i) {
         char16_t x = a[i], y = b[i];
-        if (x >= u'a' && x <= u'z') x = static_cast<char16_t>(x - u'a' + u'A');
-        if (y >= u'a' && y <= u'z') y = static_cast<char16_t>(y - u'a' + u'A');
-        if (x != y) return false;
+        if (x >= u'a' && x <= u'z')
+            x = static_cast<char16_t>(x - u'a' + u'A');
+        if (y >= u'a' && y <= u'z')
+            y = static_cast<char16_t>(y - u'a' + u'A');
+        if (x != y)
+            return false;
     }
     return a[i] == 0 && i == b.size();
 }
@@ -32,14 +35,18 @@ CHidDevMgr::~CHidDevMgr() {
     Stop();
     // A window thread that did not end in time may still be handling a message: wait for it
     // rather than free what it uses.
-    if (windowThread_.Running()) windowThread_.Join(kWaitForever);
+    if (windowThread_.Running())
+        windowThread_.Join(kWaitForever);
 }
 
-bool CHidDevMgr::OnWindowMessage(uint32_t, uintptr_t, intptr_t, intptr_t&) { return false; }
+bool CHidDevMgr::OnWindowMessage(uint32_t, uintptr_t, intptr_t, intptr_t&) {
+    return false;
+}
 
-bool CHidDevMgr::Start(uint16_t usagePage, const char16_t* manufacturer,
-                       const char16_t* product, const char16_t* serialNumber) {
-    if (!Stop()) return false;
+bool CHidDevMgr::Start(uint16_t usagePage, const char16_t* manufacturer, const char16_t* product,
+                       const char16_t* serialNumber) {
+    if (!Stop())
+        return false;
     usagePageFilter_ = usagePage;
     manufacturerFilter_ = CopyFilter(manufacturer);
     productFilter_ = CopyFilter(product);
@@ -80,7 +87,8 @@ bool CHidDevMgr::Stop() {
         RecursiveLockGuard guard(listLock_);
         while (devices_ != nullptr) {
             CHidDevice* head = devices_;
-            if (!head->StopReading()) result = false;
+            if (!head->StopReading())
+                result = false;
             delete head;  // unlinks itself
         }
     }
@@ -93,7 +101,8 @@ bool CHidDevMgr::Stop() {
 bool CHidDevMgr::PassesStringFilter(const std::u16string* filter, const char* path,
                                     char16_t* (*query)(IHidBackend&, const char*, char16_t*,
                                                        uint32_t)) {
-    if (filter == nullptr) return true;
+    if (filter == nullptr)
+        return true;
     char16_t buffer[kFilterBufferBytes / sizeof(char16_t)] = {};
     query(backend_, path, buffer, kFilterBufferBytes);
     buffer[kFilterBufferBytes / sizeof(char16_t) - 1] = 0;
@@ -101,7 +110,8 @@ bool CHidDevMgr::PassesStringFilter(const std::u16string* filter, const char* pa
 }
 
 int64_t CHidDevMgr::ConsiderDevice(const char* path) {
-    if (path == nullptr) return 1;
+    if (path == nullptr)
+        return 1;
     if (usagePageFilter_ != 0) {
         HidCaps caps;
         if (!QueryDeviceCaps(backend_, path, caps) || caps.usagePage != usagePageFilter_)
@@ -119,7 +129,8 @@ int64_t CHidDevMgr::ConsiderDevice(const char* path) {
 int64_t CHidDevMgr::RemoveDeviceByPath(const char* path) {
     RecursiveLockGuard guard(listLock_);
     CHidDevice* device = FindDeviceByPath(path);
-    if (device != nullptr && device->StopReading() && device->CanDelete()) delete device;
+    if (device != nullptr && device->StopReading() && device->CanDelete())
+        delete device;
     return 1;
 }
 
@@ -150,33 +161,40 @@ void CHidDevMgr::RemoveDevice(CHidDevice* device) {
 }
 
 bool CHidDevMgr::IsDeviceListed(const CHidDevice* device) {
-    if (device == nullptr) return false;
+    if (device == nullptr)
+        return false;
     RecursiveLockGuard guard(listLock_);
     for (CHidDevice* d = devices_; d != nullptr; d = d->next)
-        if (d == device) return true;
+        if (d == device)
+            return true;
     return false;
 }
 
 CHidDevice* CHidDevMgr::DeviceAt(uint16_t index) {
     RecursiveLockGuard guard(listLock_);
     CHidDevice* d = devices_;
-    for (uint16_t i = 0; d != nullptr && i < index; ++i) d = d->next;
+    for (uint16_t i = 0; d != nullptr && i < index; ++i)
+        d = d->next;
     return d;
 }
 
 CHidDevice* CHidDevMgr::FindDeviceByPath(const char* path) {
-    if (path == nullptr) return nullptr;
+    if (path == nullptr)
+        return nullptr;
     RecursiveLockGuard guard(listLock_);
     for (CHidDevice* d = devices_; d != nullptr; d = d->next)
-        if (PathsEqual(d->DevicePath(), path)) return d;
+        if (PathsEqual(d->DevicePath(), path))
+            return d;
     return nullptr;
 }
 
 CHidDevice* CHidDevMgr::FindDeviceByToken(uint64_t token) {
-    if (token == 0) return nullptr;
+    if (token == 0)
+        return nullptr;
     RecursiveLockGuard guard(listLock_);
     for (CHidDevice* d = devices_; d != nullptr; d = d->next)
-        if (d->token == token) return d;
+        if (d->token == token)
+            return d;
     return nullptr;
 }
 

@@ -56,7 +56,9 @@ public:
     CHidDevMgr& Manager() { return manager; }
 
     // The backend's handle of the open file, for event registration.
-    intptr_t FileNativeHandle() const { return fileHandle != nullptr ? fileHandle->NativeHandle() : 0; }
+    intptr_t FileNativeHandle() const {
+        return fileHandle != nullptr ? fileHandle->NativeHandle() : 0;
+    }
 
     // The manager's list link, the device's notification registration, and the token that
     // names it on the control pipe (handed out by the manager: never 0, never reused).

@@ -26,10 +26,13 @@ int RotationIndex(uint16_t angle) {
 }
 }  // namespace
 
-const char* CQmTablet::SlotValueName(uint32_t index) { return index < 4 ? kSlotNames[index] : ""; }
+const char* CQmTablet::SlotValueName(uint32_t index) {
+    return index < 4 ? kSlotNames[index] : "";
+}
 
 void EncodeSlot(const CalibrationSlot& slot, uint8_t (&b)[kCalibrationSlotSize]) {
-    for (uint8_t& x : b) x = 0;
+    for (uint8_t& x : b)
+        x = 0;
     b[0] = slot.valid;
     pipe::Put32(b + 4, static_cast<uint32_t>(slot.calibration.xOrigin));
     pipe::Put32(b + 8, static_cast<uint32_t>(slot.calibration.yOrigin));
@@ -66,7 +69,8 @@ CQmTablet::CQmTablet(CHidDevMgr& owner, ITabletHost& host, const char* path)
     }
     uint8_t rotation = 0;
     // A stored rotation outside 0..3 would name no slot: it counts as absent.
-    if (!store.Read(DevicePath(), kRotationName, &rotation, 1) || rotation > 3) rotation = 0;
+    if (!store.Read(DevicePath(), kRotationName, &rotation, 1) || rotation > 3)
+        rotation = 0;
     active_.rawMode = 0;
     active_.rotation = rotation;
     active_.calibration = slots_[rotation].calibration;
@@ -80,16 +84,19 @@ CQmTablet::CQmTablet(CHidDevMgr& owner, ITabletHost& host, const char* path)
 
 CQmTablet::~CQmTablet() {
     // The read thread calls into this object: it ends before any member goes.
-    if (Usable()) StopReading();
+    if (Usable())
+        StopReading();
 }
 
 uint32_t CQmTablet::SetRotation(uint16_t angle) {
     const int index = RotationIndex(angle);
-    if (index < 0 || !configured_) return 0;
+    if (index < 0 || !configured_)
+        return 0;
     {
         LockGuard guard(settingsLock_);
         pending_.rotation = static_cast<uint8_t>(index);
-        if (slots_[index].valid) pending_.calibration = slots_[index].calibration;
+        if (slots_[index].valid)
+            pending_.calibration = slots_[index].calibration;
         pendingDirty_.store(true);
     }
     const uint8_t value = static_cast<uint8_t>(index);
@@ -99,7 +106,8 @@ uint32_t CQmTablet::SetRotation(uint16_t angle) {
 
 uint32_t CQmTablet::SetCalibration(int32_t xOrigin, int32_t yOrigin, int32_t xExtent,
                                    int32_t yExtent) {
-    if (!configured_) return 0;
+    if (!configured_)
+        return 0;
     uint32_t slot = 0;
     uint8_t bytes[kCalibrationSlotSize];
     {
@@ -127,7 +135,8 @@ SettingsBlock CQmTablet::ActiveSettings() {
 }
 
 uint32_t CQmTablet::SetRawMode(uint8_t flag) {
-    if (!configured_) return 0;
+    if (!configured_)
+        return 0;
     LockGuard guard(settingsLock_);
     pending_.rawMode = flag;
     pendingDirty_.store(true);

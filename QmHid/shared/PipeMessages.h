@@ -12,20 +12,26 @@ inline void Put16(uint8_t* p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 inline void Put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 inline void Put64(uint8_t* p, uint64_t v) {
-    for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
-inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 inline uint32_t Get32(const uint8_t* p) {
     uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | p[i];
     return v;
 }
 inline uint64_t Get64(const uint8_t* p) {
     uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+    for (int i = 7; i >= 0; --i)
+        v = (v << 8) | p[i];
     return v;
 }
 
@@ -44,7 +50,8 @@ inline constexpr size_t kRawButtonsOffset = 24;
 // Fills a raw pen report; reserved bytes are zero.
 inline void EncodeRawPenReport(uint8_t (&m)[kRawPenReportSize], uint64_t token, uint32_t x,
                                uint32_t y, uint8_t buttons) {
-    for (uint8_t& b : m) b = 0;
+    for (uint8_t& b : m)
+        b = 0;
     m[kTypeOffset] = kRawPenReport;
     Put16(m + kLengthOffset, kRawPenReportSize);
     Put64(m + kTokenOffset, token);

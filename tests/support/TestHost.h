@@ -16,7 +16,8 @@ public:
     bool Read(const std::string& path, const char* name, void* buffer, size_t size) override {
         LockGuard g(lock_);
         auto it = values_.find(Key(path, name));
-        if (it == values_.end() || it->second.size() != size) return false;
+        if (it == values_.end() || it->second.size() != size)
+            return false;
         std::copy(it->second.begin(), it->second.end(), static_cast<uint8_t*>(buffer));
         return true;
     }
@@ -39,7 +40,8 @@ public:
 
 private:
     static std::string Key(std::string path, const char* name) {
-        for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (char& c : path)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         return path + "|" + name;
     }
     Mutex lock_;

@@ -45,7 +45,8 @@ public:
             LockGuard g(lock_);
             offered_.emplace_back(path);
         }
-        if (make) make(*this, path);
+        if (make)
+            make(*this, path);
     }
     std::vector<std::string> Offered() {
         LockGuard g(lock_);
@@ -56,7 +57,8 @@ public:
     bool OnWindowMessage(uint32_t message, uintptr_t, intptr_t, intptr_t& result) override {
         LockGuard g(lock_);
         messages_.push_back(message);
-        if (message == handledMessage) result = 42;
+        if (message == handledMessage)
+            result = 42;
         return message == handledMessage;
     }
     std::vector<uint32_t> Messages() {

@@ -12,11 +12,13 @@ namespace qm {
 namespace {
 
 bool ValidName(const char* name) {
-    if (name == nullptr || *name == 0) return false;
+    if (name == nullptr || *name == 0)
+        return false;
     for (const char* c = name; *c != 0; ++c) {
         const bool ok = (*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z') ||
                         (*c >= '0' && *c <= '9') || *c == '_' || *c == '-';
-        if (!ok) return false;
+        if (!ok)
+            return false;
     }
     return true;
 }
@@ -25,7 +27,8 @@ bool MakeDirectories(const std::string& path) {
     for (size_t i = 1; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '/') {
             const std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+                return false;
         }
     }
     return true;
@@ -35,8 +38,10 @@ bool WriteAll(int fd, const void* data, size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
     while (size > 0) {
         const ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         p += n;
         size -= static_cast<size_t>(n);
     }
@@ -46,7 +51,8 @@ bool WriteAll(int fd, const void* data, size_t size) {
 }  // namespace
 
 std::string FileSettingsStore::DefaultDirectory() {
-    if (geteuid() == 0) return "/var/lib/qmhidsrv";
+    if (geteuid() == 0)
+        return "/var/lib/qmhidsrv";
     if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/')
         return std::string(state) + "/qmhidsrv";
     const char* home = std::getenv("HOME");
@@ -59,7 +65,8 @@ std::string FileSettingsStore::InterfaceDirectory(const std::string& interfacePa
     static const char kHex[] = "0123456789ABCDEF";
     std::string escaped;
     for (unsigned char c : interfacePath) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<unsigned char>(c - 'A' + 'a');
         const bool plain = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
                            c == '-' || (c == '.' && !escaped.empty());
         if (plain) {
@@ -75,36 +82,45 @@ std::string FileSettingsStore::InterfaceDirectory(const std::string& interfacePa
 
 bool FileSettingsStore::Read(const std::string& interfacePath, const char* name, void* buffer,
                              size_t size) {
-    if (!ValidName(name)) return false;
+    if (!ValidName(name))
+        return false;
     const std::string path = InterfaceDirectory(interfacePath) + "/" + name;
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     struct stat st {};
     bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) == size;
     size_t done = 0;
     auto* out = static_cast<unsigned char*>(buffer);
     while (ok && done < size) {
         const ssize_t n = read(fd, out + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<size_t>(n);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(n);
     }
     close(fd);
     return ok && done == size;
 }
 
-bool FileSettingsStore::Write(const std::string& interfacePath, const char* name,
-                              const void* data, size_t size) {
-    if (!ValidName(name)) return false;
+bool FileSettingsStore::Write(const std::string& interfacePath, const char* name, const void* data,
+                              size_t size) {
+    if (!ValidName(name))
+        return false;
     const std::string dir = InterfaceDirectory(interfacePath);
-    if (!MakeDirectories(dir)) return false;
+    if (!MakeDirectories(dir))
+        return false;
     const std::string target = dir + "/" + name;
     const std::string temp = target + ".tmp";
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     bool ok = WriteAll(fd, data, size) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
+    if (ok)
+        ok = rename(temp.c_str(), target.c_str()) == 0;
     if (!ok) {
         unlink(temp.c_str());
         return false;

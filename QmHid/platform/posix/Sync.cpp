@@ -135,7 +135,9 @@ RecursiveMutex::RecursiveMutex() {
 RecursiveMutex::~RecursiveMutex() {
     pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_));
 }
-void RecursiveMutex::Lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void RecursiveMutex::Lock() {
+    pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
 void RecursiveMutex::Unlock() {
     pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_));
 }

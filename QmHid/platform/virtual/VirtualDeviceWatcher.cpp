@@ -10,7 +10,8 @@ void VirtualDeviceWatcher::Open(IDeviceEventSink& sink) {
 }
 
 void VirtualDeviceWatcher::EnumeratePresent(IDeviceEventSink& sink) {
-    for (const std::string& path : backend_.Paths()) sink.OnPresentInterface(path.c_str());
+    for (const std::string& path : backend_.Paths())
+        sink.OnPresentInterface(path.c_str());
 }
 
 void VirtualDeviceWatcher::WatchInterfaces() {
@@ -19,6 +20,10 @@ void VirtualDeviceWatcher::WatchInterfaces() {
 }
 
 void VirtualDeviceWatcher::Run() {
+    {
+        LockGuard guard(lock_);
+        running_ = true;
+    }
     for (;;) {
         Notice n;
         IDeviceEventSink* sink = nullptr;
@@ -42,8 +47,10 @@ void VirtualDeviceWatcher::Run() {
             }
             posted_.Wait(kWaitForever);
         }
-        if (n.kind == Notice::Kind::Quit) return;
-        if (sink == nullptr) continue;
+        if (n.kind == Notice::Kind::Quit)
+            return;
+        if (sink == nullptr)
+            continue;
         intptr_t result = 0;
         DeviceChange change;
         switch (n.kind) {
@@ -70,13 +77,16 @@ void VirtualDeviceWatcher::Close() {
     LockGuard guard(lock_);
     sink_ = nullptr;
     watching_ = false;
+    running_ = false;
     // Whatever was posted for this run goes with it, as a window's messages go with the window.
     queue_.clear();
     busy_ = false;
     idle_.Set();
 }
 
-void VirtualDeviceWatcher::RequestQuit() { Post({Notice::Kind::Quit, {}}); }
+void VirtualDeviceWatcher::RequestQuit() {
+    Post({Notice::Kind::Quit, {}});
+}
 
 void VirtualDeviceWatcher::Post(Notice notice) {
     {
@@ -108,18 +118,21 @@ void VirtualDeviceWatcher::Plug(const std::shared_ptr<VirtualHidDevice>& device)
         LockGuard guard(lock_);
         watching = watching_;
     }
-    if (watching) Post({Notice::Kind::Arrival, device->Path(), 0, 0x8000});
+    if (watching)
+        Post({Notice::Kind::Arrival, device->Path(), 0, 0x8000});
 }
 
 void VirtualDeviceWatcher::Unplug(const std::string& path) {
-    if (auto device = backend_.Find(path)) device->Vanish();
+    if (auto device = backend_.Find(path))
+        device->Vanish();
     backend_.Remove(path);
     bool watching = false;
     {
         LockGuard guard(lock_);
         watching = watching_;
     }
-    if (watching) Post({Notice::Kind::Removal, path, 0, 0x8004});
+    if (watching)
+        Post({Notice::Kind::Removal, path, 0, 0x8004});
 }
 
 size_t VirtualDeviceWatcher::RaiseHandleEvent(const std::string& path, uint32_t code) {
@@ -127,9 +140,11 @@ size_t VirtualDeviceWatcher::RaiseHandleEvent(const std::string& path, uint32_t 
     {
         LockGuard guard(lock_);
         for (const auto& r : registrations_)
-            if (PathsEqual(r.second, path)) ids.push_back(r.first);
+            if (PathsEqual(r.second, path))
+                ids.push_back(r.first);
     }
-    for (intptr_t id : ids) Post({Notice::Kind::Handle, path, id, code});
+    for (intptr_t id : ids)
+        Post({Notice::Kind::Handle, path, id, code});
     return ids.size();
 }
 
@@ -142,10 +157,12 @@ bool VirtualDeviceWatcher::WaitIdle(uint32_t timeoutMs) {
     for (;;) {
         {
             LockGuard guard(lock_);
-            if (queue_.empty() && !busy_) return true;
+            if (running_ && queue_.empty() && !busy_)
+                return true;
         }
         const uint64_t now = MonotonicMs();
-        if (now >= end) return false;
+        if (now >= end)
+            return false;
         idle_.Wait(static_cast<uint32_t>(std::min<uint64_t>(end - now, 10)));
     }
 }

@@ -33,7 +33,8 @@ public:
     // A handle event for every open registration of this path; returns how many.
     size_t RaiseHandleEvent(const std::string& path, uint32_t code);
     void PostMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
-    // Waits until the queue thread has handled everything posted so far.
+    // Waits until the queue thread has finished its start-up enumeration and handled
+    // everything posted so far.
     bool WaitIdle(uint32_t timeoutMs);
     size_t Registrations();
 
@@ -56,6 +57,7 @@ private:
     IDeviceEventSink* sink_ = nullptr;
     bool watching_ = false;
     bool busy_ = false;
+    bool running_ = false;
     intptr_t nextRegistration_ = 1;
     std::vector<std::pair<intptr_t, std::string>> registrations_;
 };

@@ -272,7 +272,8 @@ std::shared_ptr<VirtualHidDevice> VirtualHidBackend::Find(const std::string& pat
 std::vector<std::string> VirtualHidBackend::Paths() {
     LockGuard guard(lock_);
     std::vector<std::string> paths;
-    for (const auto& d : devices_) paths.push_back(d->Path());
+    for (const auto& d : devices_)
+        paths.push_back(d->Path());
     return paths;
 }
 

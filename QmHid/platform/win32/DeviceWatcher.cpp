@@ -23,13 +23,16 @@ int g_watchers = 0;
 
 LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* watcher = reinterpret_cast<Win32DeviceWatcher*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (watcher == nullptr) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (watcher == nullptr)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
     return watcher->Dispatch(reinterpret_cast<intptr_t>(hwnd), message, wParam, lParam);
 }
 
 }  // namespace
 
-Win32DeviceWatcher::Win32DeviceWatcher(intptr_t instance) : instance_(instance) { ++g_watchers; }
+Win32DeviceWatcher::Win32DeviceWatcher(intptr_t instance) : instance_(instance) {
+    ++g_watchers;
+}
 
 Win32DeviceWatcher::~Win32DeviceWatcher() {
     if (--g_watchers == 0 && g_classAtom != 0) {
@@ -39,7 +42,8 @@ Win32DeviceWatcher::~Win32DeviceWatcher() {
 }
 
 bool Win32DeviceWatcher::Prepare() {
-    if (g_classAtom != 0) return true;
+    if (g_classAtom != 0)
+        return true;
     g_classInstance = reinterpret_cast<HINSTANCE>(instance_);
     WNDCLASSA wc{};
     wc.lpfnWndProc = WindowProcedure;
@@ -55,8 +59,8 @@ void Win32DeviceWatcher::Open(IDeviceEventSink& sink) {
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     threadId_ = GetCurrentThreadId();
     sink_ = &sink;
-    HWND hwnd = CreateWindowExA(0, kWindowName, kWindowName, WS_POPUP, 0, 0, 1, 1, nullptr,
-                                nullptr, reinterpret_cast<HINSTANCE>(instance_), nullptr);
+    HWND hwnd = CreateWindowExA(0, kWindowName, kWindowName, WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                reinterpret_cast<HINSTANCE>(instance_), nullptr);
     if (hwnd != nullptr) {
         window_ = reinterpret_cast<intptr_t>(hwnd);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -68,7 +72,8 @@ void Win32DeviceWatcher::EnumeratePresent(IDeviceEventSink& sink) {
     HidD_GetHidGuid(&hid);
     HDEVINFO set =
         SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE) return;
+    if (set == INVALID_HANDLE_VALUE)
+        return;
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
     for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &data); ++i) {
@@ -77,7 +82,8 @@ void Win32DeviceWatcher::EnumeratePresent(IDeviceEventSink& sink) {
             GetLastError() != ERROR_INSUFFICIENT_BUFFER)
             continue;
         auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(std::malloc(size));
-        if (detail == nullptr) continue;
+        if (detail == nullptr)
+            continue;
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
         if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr))
             sink.OnPresentInterface(detail->DevicePath);
@@ -87,7 +93,8 @@ void Win32DeviceWatcher::EnumeratePresent(IDeviceEventSink& sink) {
 }
 
 void Win32DeviceWatcher::WatchInterfaces() {
-    if (window_ == 0) return;
+    if (window_ == 0)
+        return;
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};
     filter.dbcc_size = sizeof filter;
     filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
@@ -116,10 +123,13 @@ void Win32DeviceWatcher::Close() {
     sink_ = nullptr;
 }
 
-void Win32DeviceWatcher::RequestQuit() { PostThreadMessageA(threadId_, WM_QUIT, 0, 0); }
+void Win32DeviceWatcher::RequestQuit() {
+    PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+}
 
 intptr_t Win32DeviceWatcher::RegisterHandle(const std::string&, intptr_t nativeHandle) {
-    if (window_ == 0 || nativeHandle == 0) return 0;
+    if (window_ == 0 || nativeHandle == 0)
+        return 0;
     DEV_BROADCAST_HANDLE filter{};
     filter.dbch_size = sizeof filter;
     filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
@@ -129,20 +139,23 @@ intptr_t Win32DeviceWatcher::RegisterHandle(const std::string&, intptr_t nativeH
 }
 
 void Win32DeviceWatcher::UnregisterHandle(intptr_t registration) {
-    if (registration != 0) UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(registration));
+    if (registration != 0)
+        UnregisterDeviceNotification(reinterpret_cast<HDEVNOTIFY>(registration));
 }
 
 intptr_t Win32DeviceWatcher::Dispatch(intptr_t window, uint32_t message, uintptr_t wParam,
                                       intptr_t lParam) {
     HWND hwnd = reinterpret_cast<HWND>(window);
-    if (sink_ == nullptr) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (sink_ == nullptr)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
     DeviceChange change;
     const DeviceChange* record = nullptr;
     if (message == WM_DEVICECHANGE && lParam != 0) {
         const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
         if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
             change.type = DeviceChange::Type::Interface;
-            change.path = reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam)->dbcc_name;
+            change.path =
+                reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_A*>(lParam)->dbcc_name;
         } else if (header->dbch_devicetype == DBT_DEVTYP_HANDLE) {
             change.type = DeviceChange::Type::Handle;
             change.registration = reinterpret_cast<intptr_t>(
@@ -151,7 +164,8 @@ intptr_t Win32DeviceWatcher::Dispatch(intptr_t window, uint32_t message, uintptr
         record = &change;
     }
     intptr_t result = 0;
-    if (sink_->OnWindowProcedure(message, wParam, lParam, record, result)) return result;
+    if (sink_->OnWindowProcedure(message, wParam, lParam, record, result))
+        return result;
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 

@@ -10,16 +10,19 @@ namespace {
 // Opens the interface's key with the given access; creates it for writing when it is missing.
 HKEY OpenInterfaceKey(const std::string& path, REGSAM access, bool create) {
     HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
-    if (set == INVALID_HANDLE_VALUE) return nullptr;
+    if (set == INVALID_HANDLE_VALUE)
+        return nullptr;
     SP_DEVICE_INTERFACE_DATA data{};
     data.cbSize = sizeof data;
     HKEY key = nullptr;
     if (SetupDiOpenDeviceInterfaceA(set, path.c_str(), 0, &data)) {
         key = SetupDiOpenDeviceInterfaceRegKey(set, &data, 0, access);
-        if (key == INVALID_HANDLE_VALUE) key = nullptr;
+        if (key == INVALID_HANDLE_VALUE)
+            key = nullptr;
         if (key == nullptr && create) {
             key = SetupDiCreateDeviceInterfaceRegKeyA(set, &data, 0, access, nullptr, nullptr);
-            if (key == INVALID_HANDLE_VALUE) key = nullptr;
+            if (key == INVALID_HANDLE_VALUE)
+                key = nullptr;
         }
     }
     const DWORD error = GetLastError();
@@ -30,10 +33,11 @@ HKEY OpenInterfaceKey(const std::string& path, REGSAM access, bool create) {
 
 }  // namespace
 
-bool RegistrySettingsStore::Read(const std::string& interfacePath, const char* name,
-                                 void* buffer, size_t size) {
+bool RegistrySettingsStore::Read(const std::string& interfacePath, const char* name, void* buffer,
+                                 size_t size) {
     HKEY key = OpenInterfaceKey(interfacePath, KEY_READ, false);
-    if (key == nullptr) return false;
+    if (key == nullptr)
+        return false;
     DWORD got = static_cast<DWORD>(size);
     const LONG rc = RegQueryValueExA(key, name, nullptr, nullptr, static_cast<BYTE*>(buffer), &got);
     RegCloseKey(key);
@@ -44,7 +48,8 @@ bool RegistrySettingsStore::Read(const std::string& interfacePath, const char* n
 bool RegistrySettingsStore::Write(const std::string& interfacePath, const char* name,
                                   const void* data, size_t size) {
     HKEY key = OpenInterfaceKey(interfacePath, KEY_WRITE, true);
-    if (key == nullptr) return false;
+    if (key == nullptr)
+        return false;
     const LONG rc = RegSetValueExA(key, name, 0, REG_BINARY, static_cast<const BYTE*>(data),
                                    static_cast<DWORD>(size));
     RegCloseKey(key);
