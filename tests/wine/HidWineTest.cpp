@@ -14,6 +14,7 @@ extern "C" {
 
 #include "QmHidSrv/HidDevMgr.h"
 #include "QmHidSrv/HidTablet.h"
+#include "platform/win32/DeviceWatcher.h"
 #include "platform/win32/HidBackend.h"
 #include "tests/wine/WineCheck.h"
 
@@ -56,11 +57,18 @@ public:
     void OnPenData(uint32_t, uint32_t, uint32_t, uint32_t, uint32_t) override {}
 };
 
+class Manager final : public qm::CHidDevMgr {
+public:
+    using CHidDevMgr::CHidDevMgr;
+    void OnDeviceArrival(const char*) override {}
+};
+
 }  // namespace
 
 int main() {
     qm::Win32HidBackend backend;
-    qm::CHidDevMgr manager(backend);
+    qm::Win32DeviceWatcher watcher(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)));
+    Manager manager(backend, watcher);
     const std::vector<std::string> paths = PresentHidInterfaces();
     std::printf("%zu HID interfaces\n", paths.size());
     CHECK(paths.size() >= 2);

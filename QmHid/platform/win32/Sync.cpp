@@ -63,6 +63,17 @@ void Mutex::Unlock() {
     ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_));
 }
 
+static_assert(sizeof(CRITICAL_SECTION) <= 64);
+
+RecursiveMutex::RecursiveMutex() { InitializeCriticalSection(new (storage_) CRITICAL_SECTION); }
+RecursiveMutex::~RecursiveMutex() {
+    DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
+void RecursiveMutex::Lock() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void RecursiveMutex::Unlock() {
+    LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
+
 void SleepMs(uint32_t ms) {
     Sleep(ms);
 }
