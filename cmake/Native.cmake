@@ -15,6 +15,8 @@ add_library(qmhid_core STATIC
   QmHid/platform/virtual/VirtualHid.cpp
   QmHid/platform/virtual/VirtualDeviceWatcher.cpp
   QmHid/platform/posix/FileSettingsStore.cpp
+  QmHid/platform/posix/UnixPipe.cpp
+  QmHid/QmHidSrv/TabMgr.cpp
   QmHid/QmHidSrv/QmTablet.cpp
   QmHid/platform/posix/InputDesktop.cpp
   QmHid/platform/posix/Sync.cpp

@@ -61,3 +61,49 @@ inline void EncodeRawPenReport(uint8_t (&m)[kRawPenReportSize], uint64_t token, 
 }
 
 }  // namespace qm::pipe
+
+namespace qm::pipe {
+
+inline constexpr size_t kMaxMessage = 1024;
+inline constexpr size_t kHeaderSize = 16;
+
+// Request types and their sizes.
+enum : uint8_t {
+    kGetCalibration = 1,
+    kSetRawMode = 3,
+    kSetRotation = 4,
+    kSetCalibration = 5,
+    kEnumerateDevices = 6,
+    kGetDeviceStrings = 7,
+    kFindDeviceByPath = 8,
+    kGetLastActiveDevice = 9,
+};
+inline constexpr size_t kGetCalibrationSize = 32;
+inline constexpr size_t kSetRawModeSize = 24;
+inline constexpr size_t kSetRotationSize = 24;
+inline constexpr size_t kSetCalibrationSize = 32;
+inline constexpr size_t kEnumerateDevicesSize = 24;
+inline constexpr size_t kGetDeviceStringsSize = 1024;
+inline constexpr size_t kFindDeviceByPathSize = 1024;
+inline constexpr size_t kGetLastActiveDeviceSize = 16;
+
+// Field offsets past the header.
+inline constexpr size_t kValueOffset = 16;        // raw mode byte, angle, index, calibration
+inline constexpr size_t kDeviceCountOffset = 20;  // enumerate reply
+inline constexpr size_t kStringFieldSize = 336;
+inline constexpr size_t kManufacturerOffset = 16;
+inline constexpr size_t kProductOffset = 352;
+inline constexpr size_t kSerialNumberOffset = 688;
+inline constexpr size_t kPathOffset = 16;
+inline constexpr size_t kPathFieldSize = 1008;
+
+// A request of `size` bytes with its header filled in and the rest zero.
+inline void BeginRequest(uint8_t* m, size_t size, uint8_t type, uint64_t token) {
+    for (size_t i = 0; i < size; ++i)
+        m[i] = 0;
+    m[kTypeOffset] = type;
+    Put16(m + kLengthOffset, static_cast<uint16_t>(size));
+    Put64(m + kTokenOffset, token);
+}
+
+}  // namespace qm::pipe

@@ -16,7 +16,11 @@ class VirtualDeviceWatcher final : public IDeviceWatcher {
 public:
     explicit VirtualDeviceWatcher(VirtualHidBackend& backend) : backend_(backend) {}
 
-    bool Prepare() override { return true; }
+    bool Prepare() override {
+        if (failPrepare)
+            SetLastErrorCode(1410);  // as a class that cannot be registered
+        return !failPrepare;
+    }
     void Open(IDeviceEventSink& sink) override;
     void EnumeratePresent(IDeviceEventSink& sink) override;
     void WatchInterfaces() override;
@@ -37,6 +41,9 @@ public:
     // everything posted so far.
     bool WaitIdle(uint32_t timeoutMs);
     size_t Registrations();
+
+    // Set before a start: the start fails as when the window class cannot be registered.
+    bool failPrepare = false;
 
 private:
     struct Notice {

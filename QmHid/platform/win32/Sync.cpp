@@ -65,11 +65,15 @@ void Mutex::Unlock() {
 
 static_assert(sizeof(CRITICAL_SECTION) <= 64);
 
-RecursiveMutex::RecursiveMutex() { InitializeCriticalSection(new (storage_) CRITICAL_SECTION); }
+RecursiveMutex::RecursiveMutex() {
+    InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
+}
 RecursiveMutex::~RecursiveMutex() {
     DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
 }
-void RecursiveMutex::Lock() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
+void RecursiveMutex::Lock() {
+    EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
 void RecursiveMutex::Unlock() {
     LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
 }

@@ -1,0 +1,322 @@
+#include "QmHidSrv/TabMgr.h"
+
+#include <new>
+
+#include "QmHidSrv/HidDevice.h"
+#include "shared/PipeMessages.h"
+
+namespace qm {
+
+namespace {
+
+bool ContainsMarker(const char16_t* s) {
+    static constexpr char16_t kMarker[] = u"QUILLMARK";
+    constexpr size_t kLength = sizeof kMarker / sizeof kMarker[0] - 1;
+    for (size_t i = 0; s[i] != 0; ++i) {
+        size_t k = 0;
+        for (; k < kLength && s[i + k] != 0; ++k) {
+            char16_t c = s[i + k];
+            if (c >= u'a' && c <= u'z')
+                c = static_cast<char16_t>(c - u'a' + u'A');
+            if (c != kMarker[k])
+                break;
+        }
+        if (k == kLength)
+            return true;
+    }
+    return false;
+}
+
+uint16_t DegreesOf(int32_t orientation) {
+    switch (orientation) {
+        case 1:
+            return 90;
+        case 2:
+            return 180;
+        case 3:
+            return 270;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+CHidTabMgr::CHidTabMgr(IHidBackend& backend, IDeviceWatcher& watcher, IDisplayOrientation& display)
+    : CHidDevMgr(backend, watcher), display_(display) {}
+
+bool CHidTabMgr::Start(const char16_t* manufacturer, const char16_t* product,
+                       const char16_t* serial) {
+    orientation_ = -1;
+    RefreshOrientation();
+    return CHidDevMgr::Start(0x0D, manufacturer, product, serial);
+}
+
+void CHidTabMgr::RefreshOrientation() {
+    int32_t orientation = 0;
+    if (!display_.Read(orientation) || orientation == orientation_.load())
+        return;
+    orientation_ = orientation;
+    OnOrientationChanged(orientation);
+}
+
+bool CHidTabMgr::OnWindowMessage(uint32_t message, uintptr_t, intptr_t, intptr_t&) {
+    if (message == kWmDisplayChange)
+        RefreshOrientation();
+    return false;
+}
+
+void CHidTabMgr::OnOrientationChanged(int32_t) {}
+
+CQmTabMgr::CQmTabMgr(const ServicePlatform& platform)
+    : CHidTabMgr(platform.hid, platform.watcher, platform.display), platform_(platform) {}
+
+CQmTabMgr::~CQmTabMgr() {
+    if (pipeThread_.Running()) {
+        stopEvent_.Set();
+        if (!pipeThread_.Join(kPipeThreadStopMs))
+            pipeThread_.Join(kWaitForever);
+    }
+    Stop();
+}
+
+void CQmTabMgr::OnDeviceArrival(const char* path) {
+    char16_t text[260];
+    QueryManufacturerString(Backend(), path, text, sizeof text);
+    text[259] = 0;
+    if (!ContainsMarker(text)) {
+        QueryProductString(Backend(), path, text, sizeof text);
+        text[259] = 0;
+        if (!ContainsMarker(text))
+            return;
+    }
+    auto* tablet = new (std::nothrow) CQmTablet(*this, *this, path);
+    ApplyRotation(CachedOrientation(), tablet);
+}
+
+void CQmTabMgr::ApplyRotation(int32_t orientation, CQmTablet* tablet) {
+    const uint16_t degrees = DegreesOf(orientation);
+    if (tablet != nullptr) {
+        tablet->SetRotation(degrees);
+        return;
+    }
+    RecursiveLockGuard guard(ListLock());
+    for (uint16_t i = 0; CQmTablet* t = TabletAt(i); ++i)
+        t->SetRotation(degrees);
+}
+
+void CQmTabMgr::OnOrientationChanged(int32_t orientation) {
+    ApplyRotation(orientation, nullptr);
+}
+
+bool CQmTabMgr::StartService() {
+    if (!pipeThread_.Running()) {
+        stopEvent_.Reset();
+        if (!pipeThread_.Start(&CQmTabMgr::PipeServerThread, this)) {
+            statusCode_ = kStatusWindowsApiError;
+            lastError = GetLastErrorCode();
+            return false;
+        }
+    }
+    if (!Start(nullptr, nullptr, nullptr)) {
+        stopEvent_.Set();
+        pipeThread_.Join(kPipeThreadStopMs);
+        statusCode_ = kStatusTabletActivationFailure;
+        return false;
+    }
+    return true;
+}
+
+void CQmTabMgr::StopService() {
+    if (pipeThread_.Running()) {
+        stopEvent_.Set();
+        pipeThread_.Join(kPipeThreadStopMs);
+    }
+    Stop();
+}
+
+void CQmTabMgr::SetActiveDevice(CHidDevice* device) {
+    lastActive_.store(device != nullptr ? device->token : 0, std::memory_order_relaxed);
+}
+
+bool CQmTabMgr::PushToClient(const uint8_t* message, uint32_t length) {
+    LockGuard guard(pushLock_);
+    if (!pipeOpen_)
+        return false;
+    return platform_.pipe.Push(message, length, kPushTimeoutMs);
+}
+
+void CQmTabMgr::PipeServerThread(void* p) {
+    auto* m = static_cast<CQmTabMgr*>(p);
+    IPipeServer& pipe = m->platform_.pipe;
+    {
+        LockGuard guard(m->pushLock_);
+        m->pipeOpen_ = pipe.Create();
+        if (!m->pipeOpen_)
+            return;  // the service runs on without a control pipe
+    }
+    uint8_t buffer[pipe::kMaxMessage];
+    bool stop = false;
+    while (!stop) {
+        if (pipe.WaitForClient(m->stopEvent_) == PipeResult::Stop)
+            break;
+        uint32_t failures = 0;
+        for (;;) {
+            uint32_t got = 0;
+            const PipeResult r = pipe.Read(buffer, sizeof buffer, got, m->stopEvent_);
+            if (r == PipeResult::Stop) {
+                stop = true;
+                break;
+            }
+            if (r == PipeResult::Broken)
+                break;
+            if (r == PipeResult::Failed) {
+                // A read error that persists must not spin the thread.
+                if (++failures > 3 && m->stopEvent_.Wait(100)) {
+                    stop = true;
+                    break;
+                }
+                continue;
+            }
+            failures = 0;
+            if (got == 0)
+                continue;
+            const uint32_t reply = DispatchRequest(*m, buffer, got);
+            if (reply != 0)
+                pipe.Write(buffer, reply);
+        }
+        LockGuard guard(m->pushLock_);
+        pipe.Disconnect();
+    }
+    LockGuard guard(m->pushLock_);
+    pipe.Close();
+    m->pipeOpen_ = false;
+}
+
+uint32_t DispatchRequest(CQmTabMgr& manager, uint8_t* buffer, uint32_t n) {
+    using namespace pipe;
+    // The list lock keeps the request's tablet alive until the reply is made.
+    RecursiveLockGuard guard(manager.ListLock());
+    CQmTablet* device =
+        n >= kHeaderSize ? manager.TabletByToken(Get64(buffer + kTokenOffset)) : nullptr;
+    if (n < 1)
+        return 0;
+    size_t size = 0;
+    bool needsDevice = true;
+    switch (buffer[kTypeOffset]) {
+        case kGetCalibration:
+            size = kGetCalibrationSize;
+            break;
+        case kSetRawMode:
+            size = kSetRawModeSize;
+            break;
+        case kSetRotation:
+            size = kSetRotationSize;
+            break;
+        case kSetCalibration:
+            size = kSetCalibrationSize;
+            break;
+        case kEnumerateDevices:
+            size = kEnumerateDevicesSize;
+            needsDevice = false;
+            break;
+        case kGetDeviceStrings:
+            size = kGetDeviceStringsSize;
+            break;
+        case kFindDeviceByPath:
+            size = kFindDeviceByPathSize;
+            break;
+        case kGetLastActiveDevice:
+            size = kGetLastActiveDeviceSize;
+            needsDevice = false;
+            break;
+        default:
+            return 0;  // undefined types, and raw pen reports sent by a client
+    }
+    if (n != size || Get16(buffer + kLengthOffset) != n)
+        return 0;
+    if (needsDevice && device == nullptr)
+        return 0;
+
+    uint8_t* const v = buffer + kValueOffset;
+    switch (buffer[kTypeOffset]) {
+        case kGetCalibration: {
+            const Calibration c = device->GetCalibration();
+            Put32(v, static_cast<uint32_t>(c.xOrigin));
+            Put32(v + 4, static_cast<uint32_t>(c.yOrigin));
+            Put32(v + 8, static_cast<uint32_t>(c.xExtent));
+            Put32(v + 12, static_cast<uint32_t>(c.yExtent));
+            return kGetCalibrationSize;
+        }
+        case kSetRawMode:
+            device->SetRawMode(v[0]);
+            return 0;
+        case kSetRotation: {
+            // The pipe's quarter turns run against the display's: 90 and 270 swap.
+            uint16_t angle = Get16(v);
+            if (angle == 90) {
+                angle = 270;
+            } else if (angle == 270) {
+                angle = 90;
+            }
+            device->SetRotation(angle);
+            return 0;
+        }
+        case kSetCalibration:
+            device->SetCalibration(
+                static_cast<int32_t>(Get32(v)), static_cast<int32_t>(Get32(v + 4)),
+                static_cast<int32_t>(Get32(v + 8)), static_cast<int32_t>(Get32(v + 12)));
+            return 0;
+        case kEnumerateDevices: {
+            CHidDevice* at = manager.DeviceAt(Get16(v));
+            Put64(buffer + kTokenOffset, at != nullptr ? at->token : 0);
+            Put32(buffer + kDeviceCountOffset, static_cast<uint32_t>(manager.DeviceCount()));
+            return kEnumerateDevicesSize;
+        }
+        case kGetDeviceStrings: {
+            // Each string is read into its own field; what follows its terminator keeps the
+            // request's bytes. The fields are not aligned for char16_t, hence the copy.
+            char16_t text[kStringFieldSize / 2];
+            const size_t offsets[3] = {kManufacturerOffset, kProductOffset, kSerialNumberOffset};
+            for (int i = 0; i < 3; ++i) {
+                uint8_t* field = buffer + offsets[i];
+                for (size_t k = 0; k < kStringFieldSize / 2; ++k)
+                    text[k] = static_cast<char16_t>(Get16(field + 2 * k));
+                if (i == 0)
+                    device->GetManufacturerString(text, kStringFieldSize);
+                if (i == 1)
+                    device->GetProductString(text, kStringFieldSize);
+                if (i == 2)
+                    device->GetSerialNumberString(text, kStringFieldSize);
+                for (size_t k = 0; k < kStringFieldSize / 2; ++k) {
+                    Put16(field + 2 * k, static_cast<uint16_t>(text[k]));
+                    if (text[k] == 0)
+                        break;
+                }
+            }
+            return kGetDeviceStringsSize;
+        }
+        case kFindDeviceByPath: {
+            // The path ends at its zero byte or at the end of its field.
+            char path[kPathFieldSize + 1];
+            size_t length = 0;
+            while (length < kPathFieldSize && buffer[kPathOffset + length] != 0) {
+                path[length] = static_cast<char>(buffer[kPathOffset + length]);
+                ++length;
+            }
+            path[length] = 0;
+            CHidDevice* found = manager.FindDeviceByPath(path);
+            Put64(buffer + kTokenOffset, found != nullptr ? found->token : 0);
+            return kFindDeviceByPathSize;
+        }
+        case kGetLastActiveDevice: {
+            // Only a token the service handed out; it is not cleared when the tablet goes.
+            Put64(buffer + kTokenOffset, manager.LastActiveToken());
+            return kGetLastActiveDeviceSize;
+        }
+        default:
+            return 0;
+    }
+}
+
+}  // namespace qm

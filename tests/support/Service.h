@@ -1,0 +1,62 @@
+// The service's manager over the virtual world and a real AF_UNIX control pipe.
+#pragma once
+
+#include <cstdlib>
+#include <string>
+
+#include "QmHidSrv/TabMgr.h"
+#include "platform/posix/UnixPipe.h"
+#include "platform/virtual/VirtualDeviceWatcher.h"
+#include "support/Descriptors.h"
+#include "support/TestHost.h"
+
+namespace qm::test {
+
+class ServiceFixture {
+public:
+    ServiceFixture()
+        : pipePath(TempPipePath()),
+          watcher(backend),
+          pipe(pipePath),
+          manager(ServicePlatform{backend, watcher, display, store, output, pipe}) {}
+
+    static std::string TempPipePath() {
+        static int n = 0;
+        return "/tmp/qmhid-test-" + std::to_string(getpid()) + "-" + std::to_string(++n) + ".sock";
+    }
+
+    // A product pen (manufacturer "QUILLMARK") plugged in; waits until it is handled.
+    std::shared_ptr<VirtualHidDevice> PlugPen(const std::string& path,
+                                              const char16_t* manufacturer = u"QUILLMARK",
+                                              const char16_t* product = u"Pen") {
+        std::string error;
+        auto d = VirtualHidDevice::FromDescriptor(path, kPenNoIds, &error).at(0);
+        d->SetString(HidStringKind::Manufacturer, std::u16string(manufacturer));
+        d->SetString(HidStringKind::Product, std::u16string(product));
+        watcher.Plug(d);
+        watcher.WaitIdle(5000);
+        return d;
+    }
+    bool Feed(VirtualHidDevice& d, uint16_t x, uint16_t y, uint8_t buttons) {
+        const uint8_t r[8] = {0,
+                              static_cast<uint8_t>(buttons | 0x04),
+                              static_cast<uint8_t>(x),
+                              static_cast<uint8_t>(x >> 8),
+                              static_cast<uint8_t>(y),
+                              static_cast<uint8_t>(y >> 8),
+                              0,
+                              0};
+        return d.Feed(r, sizeof r);
+    }
+
+    std::string pipePath;
+    VirtualHidBackend backend;
+    VirtualDeviceWatcher watcher;
+    FixedDisplayOrientation display;
+    MemorySettingsStore store;
+    RecordingPointerOutput output{100000};
+    UnixPipeServer pipe;
+    CQmTabMgr manager;
+};
+
+}  // namespace qm::test
