@@ -15,7 +15,8 @@ struct Connected {
     Connected() {
         s.manager.StartService();
         pen = s.PlugPen("bench/pen");
-        for (int i = 0; i < 500 && !client.Open(); ++i) qm::SleepMs(10);
+        for (int i = 0; i < 500 && !client.Open(); ++i)
+            qm::SleepMs(10);
         uint8_t m[24];
         BeginRequest(m, 24, kEnumerateDevices, 0);
         client.TimedWrite(m, 24, 5000);
@@ -60,12 +61,14 @@ void BM_RawReportPush(benchmark::State& state) {
     for (auto _ : state) {
         ++x;
         c.s.Feed(*c.pen, x, 0, 0);
-        if (!c.client.TimedRead(m, 32, 5000) || Get32(m + 16) != x) ++lost;
+        if (!c.client.TimedRead(m, 32, 5000) || Get32(m + 16) != x)
+            ++lost;
     }
     state.counters["messages_per_s"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["lost"] = static_cast<double>(lost);
-    if (lost != 0) state.SkipWithError("reports were lost");
+    if (lost != 0)
+        state.SkipWithError("reports were lost");
 }
 BENCHMARK(BM_RawReportPush)->UseRealTime();
 

@@ -9,6 +9,9 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_link_options(QmCoIns2 PRIVATE -Wl,--enable-stdcall-fixup)
 endif()
 
+# Windows 7 and later (CancelIoEx).
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
+
 if(QMHID_COINSTALLER_ONLY)
   return()
 endif()
@@ -24,7 +27,10 @@ add_library(qmhid_core_win STATIC
   QmHid/platform/win32/HidBackend.cpp
   QmHid/platform/win32/DeviceWatcher.cpp
   QmHid/platform/win32/RegistrySettingsStore.cpp
+  QmHid/platform/win32/NamedPipe.cpp
+  QmHid/platform/win32/DisplayOrientation.cpp
   QmHid/QmHidSrv/QmTablet.cpp
+  QmHid/QmHidSrv/TabMgr.cpp
 )
 target_include_directories(qmhid_core_win PUBLIC ${CMAKE_SOURCE_DIR}/QmHid)
 target_link_libraries(qmhid_core_win PUBLIC hid setupapi)

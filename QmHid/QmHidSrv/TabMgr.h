@@ -10,6 +10,11 @@
 #include "platform/DisplayOrientation.h"
 #include "platform/MessagePipe.h"
 
+// <windows.h> maps StartService to StartServiceA; here it names the manager's own operation.
+#ifdef StartService
+#undef StartService
+#endif
+
 namespace qm {
 
 inline constexpr uint32_t kPipeThreadStopMs = 5000;

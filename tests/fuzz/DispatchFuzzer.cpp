@@ -49,12 +49,15 @@ struct World {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static World* world = new World;
-    if (size == 0 || size > 1024) return 0;
+    if (size == 0 || size > 1024)
+        return 0;
     uint8_t buffer[1024];
     std::memcpy(buffer, data, size);
     const uint32_t reply = qm::DispatchRequest(world->manager, buffer, static_cast<uint32_t>(size));
-    if (reply > 1024) __builtin_trap();
+    if (reply > 1024)
+        __builtin_trap();
     // A reply is the request with only its reply fields changed: its header type stays.
-    if (reply != 0 && buffer[0] != data[0]) __builtin_trap();
+    if (reply != 0 && buffer[0] != data[0])
+        __builtin_trap();
     return 0;
 }
