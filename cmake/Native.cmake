@@ -17,6 +17,8 @@ add_library(qmhid_core STATIC
   QmHid/platform/posix/FileSettingsStore.cpp
   QmHid/platform/posix/UnixPipe.cpp
   QmHid/QmHidSrv/TabMgr.cpp
+  QmHid/QmWinTab/ScreenRotate.cpp
+  QmHid/platform/virtual/Replay.cpp
   QmHid/QmHidSrv/QmTablet.cpp
   QmHid/platform/posix/InputDesktop.cpp
   QmHid/platform/posix/Sync.cpp
@@ -24,6 +26,15 @@ add_library(qmhid_core STATIC
 )
 target_include_directories(qmhid_core PUBLIC ${CMAKE_SOURCE_DIR}/QmHid)
 target_link_libraries(qmhid_core PUBLIC Threads::Threads)
+
+add_executable(qmhidsrv QmHid/QmHidSrv/main_linux.cpp)
+target_link_libraries(qmhidsrv PRIVATE qmhid_core)
+
+# The screen-rotation client as a shared library over the AF_UNIX pipe.
+add_library(qmwintab SHARED QmHid/QmWinTab/QmWinTabLinux.cpp QmHid/QmWinTab/ScreenRotate.cpp
+  QmHid/platform/posix/UnixPipe.cpp QmHid/platform/posix/Sync.cpp)
+target_include_directories(qmwintab PRIVATE ${CMAKE_SOURCE_DIR}/QmHid)
+set_target_properties(qmwintab PROPERTIES CXX_VISIBILITY_PRESET hidden POSITION_INDEPENDENT_CODE ON)
 
 add_executable(qmhid-decode QmHid/QmHidSrv/DecodeMain.cpp)
 target_link_libraries(qmhid-decode PRIVATE qmhid_core)

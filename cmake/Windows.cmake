@@ -38,7 +38,9 @@ target_link_libraries(qmhid_core_win PUBLIC hid setupapi)
 add_library(QmCoIns1 SHARED QmHid/QmCoIns1/QmCoIns1.cpp QmHid/QmCoIns1/QmCoIns1.def)
 set_target_properties(QmCoIns1 PROPERTIES PREFIX "")
 
-add_library(QmWinTab SHARED QmHid/QmWinTab/QmWinTab.cpp QmHid/QmWinTab/QmWinTab.def)
+add_library(QmWinTab SHARED QmHid/QmWinTab/QmWinTab.cpp QmHid/QmWinTab/ScreenRotate.cpp
+  QmHid/platform/win32/NamedPipe.cpp QmHid/platform/win32/Sync.cpp QmHid/QmWinTab/QmWinTab.def)
+target_include_directories(QmWinTab PRIVATE ${CMAKE_SOURCE_DIR}/QmHid)
 set_target_properties(QmWinTab PROPERTIES PREFIX "")
 
 # The message table: windmc makes the resource script and the header of the identifiers.

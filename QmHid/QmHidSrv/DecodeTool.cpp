@@ -45,17 +45,6 @@ bool ParseCalibration(const std::string& s, Calibration& c) {
     return true;
 }
 
-// The collection that the decoder sees: the first pen, else the first digitizer, else the first.
-size_t ChooseCollection(const std::vector<HidCollection>& all) {
-    for (size_t i = 0; i < all.size(); ++i)
-        if (all[i].caps.usagePage == kPageDigitizer && all[i].caps.usage == 0x02)
-            return i;
-    for (size_t i = 0; i < all.size(); ++i)
-        if (all[i].caps.usagePage == kPageDigitizer)
-            return i;
-    return 0;
-}
-
 }  // namespace
 
 int RunDecodeTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -115,7 +104,7 @@ int RunDecodeTool(const std::vector<std::string>& args, std::ostream& out, std::
         return 2;
     }
     const size_t index = collectionIndex ? static_cast<size_t>(*collectionIndex)
-                                         : ChooseCollection(parse.collections);
+                                         : ChoosePenCollection(parse.collections);
     if (index >= parse.collections.size()) {
         err << "qmhid-decode: " << path << ": line " << rec.descriptorLine << ": there are "
             << parse.collections.size() << " top-level collections\n";

@@ -366,6 +366,16 @@ HidDescriptorParse ParseReportDescriptor(const uint8_t* data, size_t length) {
     return Parser(data, length).Run();
 }
 
+size_t ChoosePenCollection(const std::vector<HidCollection>& all) {
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i].caps.usagePage == 0x0D && all[i].caps.usage == 0x02)
+            return i;
+    for (size_t i = 0; i < all.size(); ++i)
+        if (all[i].caps.usagePage == 0x0D)
+            return i;
+    return 0;
+}
+
 bool HidCollection::HasInputReport(uint8_t reportId) const {
     return std::find(inputReportIds.begin(), inputReportIds.end(), reportId) !=
            inputReportIds.end();

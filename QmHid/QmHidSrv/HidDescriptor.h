@@ -61,4 +61,8 @@ struct HidDescriptorParse {
 
 HidDescriptorParse ParseReportDescriptor(const uint8_t* data, size_t length);
 
+// The collection a pen decoder should take: the first Pen (page 0x0D, usage 0x02), else the
+// first of the Digitizer page, else the first.
+size_t ChoosePenCollection(const std::vector<HidCollection>& collections);
+
 }  // namespace qm

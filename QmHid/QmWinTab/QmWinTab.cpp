@@ -1,13 +1,14 @@
-// The screen-rotation client library.
+// The screen-rotation client library: one export, ScreenRotate.
 #include <windows.h>
+
+#include "QmWinTab/ScreenRotate.h"
+#include "platform/win32/NamedPipe.h"
 
 extern "C" {
 
-// Tells the service the new screen rotation of every tablet. Until the pipe client is in,
-// it reports that no service could be reached.
 int WINAPI ScreenRotate(unsigned short angle) {
-    (void)angle;
-    return -1;
+    qm::NamedPipeClient pipe;
+    return qm::ScreenRotateWith(pipe, angle);
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {

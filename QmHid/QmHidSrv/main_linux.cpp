@@ -1,0 +1,124 @@
+// qmhidsrv: the tablet service on Linux, in the foreground, in the manner of a systemd service.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <pthread.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "QmHidSrv/StatusText.h"
+#include "QmHidSrv/TabMgr.h"
+#include "platform/posix/FileSettingsStore.h"
+#include "platform/posix/PrintPointerOutput.h"
+#include "platform/posix/UnixPipe.h"
+#include "platform/virtual/Replay.h"
+#include "platform/virtual/VirtualDeviceWatcher.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qmhidsrv [--pipe PATH] [--state-dir DIR] [--replay FILE]... [--replay-loop]\n"
+    "                [--pointer print|none]\n";
+
+// Without a pointer backend the events go nowhere; --pointer print shows them.
+class DiscardPointerOutput final : public qm::IPointerOutput {
+public:
+    uint32_t Inject(const qm::PointerEvent&) override { return 1; }
+};
+
+void Log(const std::string& text) {
+    std::fprintf(stderr, "qmhidsrv: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+// Makes the folders above a path (the pipe's), readable by owner and group only.
+void MakeParents(const std::string& path) {
+    for (size_t i = 1; i < path.size(); ++i)
+        if (path[i] == '/')
+            mkdir(path.substr(0, i).c_str(), 0750);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string pipePath = qm::UnixPipeServer::DefaultPath();
+    std::string stateDir = qm::FileSettingsStore::DefaultDirectory();
+    std::vector<std::string> replays;
+    bool loop = false;
+    bool print = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool value = i + 1 < argc;
+        if (a == "--pipe" && value) {
+            pipePath = argv[++i];
+        } else if (a == "--state-dir" && value) {
+            stateDir = argv[++i];
+        } else if (a == "--replay" && value) {
+            replays.emplace_back(argv[++i]);
+        } else if (a == "--replay-loop") {
+            loop = true;
+        } else if (a == "--pointer" && value &&
+                   (std::strcmp(argv[i + 1], "print") == 0 ||
+                    std::strcmp(argv[i + 1], "none") == 0)) {
+            print = std::strcmp(argv[++i], "print") == 0;
+        } else {
+            std::fputs(kUsage, stderr);
+            return 2;
+        }
+    }
+
+    // The signals are taken by sigwait on this thread alone.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    qm::VirtualHidBackend backend;
+    qm::VirtualDeviceWatcher watcher(backend);
+    qm::FixedDisplayOrientation display;  // no orientation source here
+    qm::FileSettingsStore store(stateDir);
+    qm::PrintPointerOutput printer(1);
+    DiscardPointerOutput discard;
+    MakeParents(pipePath);
+    qm::UnixPipeServer pipe(pipePath);
+    qm::IPointerOutput& pointer = print ? static_cast<qm::IPointerOutput&>(printer) : discard;
+    qm::CQmTabMgr manager({backend, watcher, display, store, pointer, pipe});
+
+    std::vector<std::unique_ptr<qm::ReplayTablet>> tablets;
+    for (size_t n = 0; n < replays.size(); ++n) {
+        std::string error;
+        auto tablet =
+            qm::ReplayTablet::Load(replays[n], "virtual/replay/" + std::to_string(n), &error);
+        if (tablet == nullptr) {
+            Log(error);
+            return 2;
+        }
+        backend.Add(tablet->Device());
+        tablets.push_back(std::move(tablet));
+    }
+
+    if (!manager.StartService()) {
+        char text[160];
+        std::snprintf(text, sizeof text, "start failed: 0x%08X %s (error %u)", manager.StatusCode(),
+                      qm::StatusText(manager.StatusCode()), manager.lastError.load());
+        Log(text);
+        return 1;
+    }
+    watcher.WaitIdle(5000);  // the start-up enumeration has made the tablets
+    Log("running; control pipe " + pipePath + ", settings in " + stateDir + ", " +
+        std::to_string(manager.DeviceCount()) + " tablet(s)");
+    for (auto& t : tablets)
+        t->Start(loop);
+
+    int signal = 0;
+    sigwait(&signals, &signal);
+    Log(std::string("stopping on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"));
+    for (auto& t : tablets)
+        t->Stop();
+    manager.StopService();
+    Log("stopped");
+    return 0;
+}
