@@ -36,6 +36,9 @@ add_library(qmwintab SHARED QmHid/QmWinTab/QmWinTabLinux.cpp QmHid/QmWinTab/Scre
 target_include_directories(qmwintab PRIVATE ${CMAKE_SOURCE_DIR}/QmHid)
 set_target_properties(qmwintab PROPERTIES CXX_VISIBILITY_PRESET hidden POSITION_INDEPENDENT_CODE ON)
 
+add_executable(qmhid-ctl QmHid/QmHidSrv/CtlMain.cpp)
+target_link_libraries(qmhid-ctl PRIVATE qmhid_core)
+
 add_executable(qmhid-decode QmHid/QmHidSrv/DecodeMain.cpp)
 target_link_libraries(qmhid-decode PRIVATE qmhid_core)
 

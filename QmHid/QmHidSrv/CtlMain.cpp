@@ -1,0 +1,107 @@
+// qmhid-ctl: talks to a running qmhidsrv over its control pipe.
+//   qmhid-ctl [--pipe PATH] list | rotate ANGLE | raw INDEX COUNT
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "QmWinTab/ScreenRotate.h"
+#include "platform/posix/UnixPipe.h"
+#include "shared/PipeMessages.h"
+
+using namespace qm::pipe;
+
+namespace {
+
+std::string Utf16Field(const uint8_t* field) {
+    std::string s;
+    for (size_t i = 0; i < kStringFieldSize / 2; ++i) {
+        const uint16_t c = Get16(field + 2 * i);
+        if (c == 0)
+            break;
+        s += c < 128 ? static_cast<char>(c) : '?';
+    }
+    return s;
+}
+
+bool Exchange(qm::UnixPipeClient& pipe, uint8_t* m, size_t n) {
+    return pipe.TimedWrite(m, static_cast<uint32_t>(n), 5000) &&
+           pipe.TimedRead(m, static_cast<uint32_t>(n), 5000);
+}
+
+uint64_t TokenAt(qm::UnixPipeClient& pipe, uint16_t index, uint32_t* count) {
+    uint8_t m[24];
+    BeginRequest(m, sizeof m, kEnumerateDevices, 0);
+    Put16(m + 16, index);
+    if (!Exchange(pipe, m, sizeof m))
+        return 0;
+    if (count != nullptr)
+        *count = Get32(m + 20);
+    return Get64(m + 8);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string path = qm::UnixPipeServer::DefaultPath();
+    int i = 1;
+    if (i + 1 < argc && std::strcmp(argv[i], "--pipe") == 0) {
+        path = argv[i + 1];
+        i += 2;
+    }
+    const std::string command = i < argc ? argv[i] : "";
+    qm::UnixPipeClient pipe(path);
+    if (command == "rotate" && i + 1 < argc) {
+        const int r = qm::ScreenRotateWith(pipe, static_cast<uint16_t>(std::atoi(argv[i + 1])));
+        std::printf("ScreenRotate: %d\n", r);
+        return r == -1 ? 1 : 0;
+    }
+    if (command != "list" && command != "raw") {
+        std::fprintf(stderr,
+                     "usage: qmhid-ctl [--pipe PATH] list | rotate ANGLE | raw INDEX COUNT\n");
+        return 2;
+    }
+    if (!pipe.Open()) {
+        std::fprintf(stderr, "qmhid-ctl: %s: no service, or another client holds the pipe\n",
+                     path.c_str());
+        return 1;
+    }
+    if (command == "list") {
+        uint32_t count = 0;
+        for (uint16_t index = 0;; ++index) {
+            const uint64_t token = TokenAt(pipe, index, &count);
+            if (token == 0)
+                break;
+            uint8_t m[1024];
+            BeginRequest(m, sizeof m, kGetDeviceStrings, token);
+            Exchange(pipe, m, sizeof m);
+            uint8_t c[32];
+            BeginRequest(c, sizeof c, kGetCalibration, token);
+            Exchange(pipe, c, sizeof c);
+            std::printf(
+                "%u: token %llu, manufacturer \"%s\", product \"%s\", calibration %d %d %d %d\n",
+                index, static_cast<unsigned long long>(token),
+                Utf16Field(m + kManufacturerOffset).c_str(), Utf16Field(m + kProductOffset).c_str(),
+                static_cast<int>(Get32(c + 16)), static_cast<int>(Get32(c + 20)),
+                static_cast<int>(Get32(c + 24)), static_cast<int>(Get32(c + 28)));
+        }
+        std::printf("%u tablet(s)\n", count);
+    } else {
+        if (i + 2 >= argc)
+            return 2;
+        const uint64_t token =
+            TokenAt(pipe, static_cast<uint16_t>(std::atoi(argv[i + 1])), nullptr);
+        const int wanted = std::atoi(argv[i + 2]);
+        uint8_t m[32];
+        BeginRequest(m, 24, kSetRawMode, token);
+        m[16] = 1;
+        pipe.TimedWrite(m, 24, 5000);
+        for (int n = 0; n < wanted && pipe.TimedRead(m, 32, 5000); ++n)
+            std::printf("{\"x\":%u,\"y\":%u,\"buttons\":%u}\n", Get32(m + 16), Get32(m + 20),
+                        Get32(m + 24));
+        BeginRequest(m, 24, kSetRawMode, token);  // raw mode off again
+        pipe.TimedWrite(m, 24, 5000);
+    }
+    pipe.Close();
+    return 0;
+}

@@ -1,0 +1,187 @@
+// QmHidSrv.exe under Wine's service control manager, its event source and message table, and
+// ScreenRotate of QmWinTab.dll against the running service.
+//   ServiceWineTest QmHidSrv.exe QmWinTab.dll
+#include <windows.h>
+
+#include <string>
+
+#include "platform/win32/NamedPipe.h"
+#include "tests/wine/WineCheck.h"
+
+namespace {
+
+using Rotate = int(WINAPI*)(unsigned short);
+
+std::string SystemCopy() {
+    char dir[MAX_PATH];
+    GetSystemDirectoryA(dir, sizeof dir);
+    return std::string(dir) + "\\QmHidSrv.exe";
+}
+
+// Runs the program with arguments, waiting up to timeoutMs for it to end.
+bool Run(const std::string& exe, const char* args, DWORD timeoutMs, DWORD* elapsed = nullptr) {
+    std::string line = "\"" + exe + "\" " + args;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return false;
+    const DWORD start = GetTickCount();
+    const bool ended = WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    if (elapsed != nullptr)
+        *elapsed = GetTickCount() - start;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return ended;
+}
+
+DWORD State(SC_HANDLE service) {
+    SERVICE_STATUS s{};
+    return QueryServiceStatus(service, &s) ? s.dwCurrentState : 0;
+}
+
+bool WaitForState(SC_HANDLE service, DWORD state, DWORD timeoutMs, DWORD* elapsed = nullptr) {
+    const DWORD start = GetTickCount();
+    while (State(service) != state) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(50);
+    }
+    if (elapsed != nullptr)
+        *elapsed = GetTickCount() - start;
+    return true;
+}
+
+std::string RegString(HKEY key, const char* name, DWORD* type = nullptr, DWORD* size = nullptr) {
+    char buffer[512] = {};
+    DWORD n = sizeof buffer, t = 0;
+    if (RegQueryValueExA(key, name, nullptr, &t, reinterpret_cast<BYTE*>(buffer), &n) != 0)
+        return "<missing>";
+    if (type != nullptr)
+        *type = t;
+    if (size != nullptr)
+        *size = n;
+    return buffer;
+}
+
+DWORD RegDword(HKEY key, const char* name) {
+    DWORD v = 0xFFFFFFFF, n = sizeof v;
+    RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&v), &n);
+    return v;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3)
+        return 2;
+    const std::string exe = SystemCopy();
+    CHECK(CopyFileA(argv[1], exe.c_str(), FALSE));
+    HMODULE wintab = LoadLibraryA(argv[2]);
+    CHECK(wintab != nullptr);
+    auto rotate = reinterpret_cast<Rotate>(
+        reinterpret_cast<void (*)()>(GetProcAddress(wintab, "ScreenRotate")));
+    CHECK(rotate != nullptr);
+    if (rotate == nullptr)
+        return winetest::Finish();
+
+    // No service: -1 at once.
+    DWORD start = GetTickCount();
+    CHECK_EQ(rotate(90), -1);
+    CHECK(GetTickCount() - start < 1000);
+
+    // Installed and started from the command line, in any letter case.
+    CHECK(Run(exe, "/INSTALL", 30000));
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    CHECK(scm != nullptr);
+    SC_HANDLE service = OpenServiceA(scm, "QmHidSrv", SERVICE_ALL_ACCESS);
+    CHECK(service != nullptr);
+    if (service == nullptr)
+        return winetest::Finish();
+    CHECK(WaitForState(service, SERVICE_RUNNING, 15000));
+    HKEY key = nullptr;
+    CHECK(RegOpenKeyA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\QmHidSrv", &key) ==
+          0);
+    CHECK(RegString(key, "DisplayName") == "Quillmark Tablet Service");
+    CHECK(RegString(key, "ImagePath") == "QmHidSrv.exe");
+    CHECK_EQ(RegDword(key, "Start"), 2u);
+    CHECK_EQ(RegDword(key, "Type"), 0x10u);
+    CHECK(RegString(key, "ObjectName") == "LocalSystem");
+    RegCloseKey(key);
+
+    // ScreenRotate against the running service: one enumerate exchange (no product tablet
+    // under Wine), then the result of closing the pipe.
+    Sleep(500);
+    CHECK(rotate(90) != 0);
+    {
+        qm::NamedPipeClient holder;
+        bool open = false;
+        for (int i = 0; i < 100 && !(open = holder.Open()); ++i)
+            Sleep(20);
+        CHECK(open);
+        start = GetTickCount();
+        CHECK_EQ(rotate(90), -1);  // the one instance is taken
+        CHECK(GetTickCount() - start < 1000);
+        holder.Close();
+    }
+
+    // Stopped by the service control manager: stop pending, then stopped, within the bounds.
+    SERVICE_STATUS status{};
+    CHECK(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    CHECK(status.dwCurrentState == SERVICE_STOP_PENDING ||
+          status.dwCurrentState == SERVICE_STOPPED);
+    DWORD elapsed = 0;
+    CHECK(WaitForState(service, SERVICE_STOPPED, 15000, &elapsed));
+    std::printf("stopped %lu ms after the request\n", elapsed);
+    CHECK(elapsed < 10000);
+
+    // Installing again with the service present starts it.
+    CHECK(Run(exe, "/install", 30000));
+    CHECK(WaitForState(service, SERVICE_RUNNING, 15000));
+    CHECK(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    CHECK(WaitForState(service, SERVICE_STOPPED, 15000));
+
+    // Run by hand: the dispatcher fails, and the failure is logged; the event source's values
+    // are written with the first event.
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE,
+                  "System\\CurrentControlSet\\Services\\Eventlog\\Application\\QmHidSrv");
+    CHECK(Run(exe, "", 60000, &elapsed));
+    std::printf("run by hand: ended after %lu ms\n", elapsed);
+    CHECK(RegOpenKeyA(HKEY_LOCAL_MACHINE,
+                      "System\\CurrentControlSet\\Services\\Eventlog\\Application\\QmHidSrv",
+                      &key) == 0);
+    DWORD type = 0, size = 0;
+    const std::string file = RegString(key, "EventMessageFile", &type, &size);
+    CHECK(file == "%SystemRoot%\\System32\\QmHidSrv.exe");
+    CHECK_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+    CHECK_EQ(size, static_cast<DWORD>(file.size() + 1));  // the terminating zero counted
+    CHECK_EQ(RegDword(key, "TypesSupported"), 7u);
+    RegCloseKey(key);
+
+    // The message table's texts, found by FormatMessage in the executable.
+    HMODULE table = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    CHECK(table != nullptr);
+    const struct {
+        DWORD id;
+        const char* text;
+    } texts[] = {{0xC0050001, "Windows API error.\r\n"},
+                 {0xC0050002, "Driver access error.\r\n"},
+                 {0xC0050003, "Tablet activation failure.\r\n"},
+                 {0xC0050004, "Failed to claim tablet.\r\n"},
+                 {0xC0050005, "Failed to get tablet information.\r\n"}};
+    for (const auto& t : texts) {
+        char buffer[256] = {};
+        const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                       table, t.id, 1033, buffer, sizeof buffer, nullptr);
+        CHECK(n > 0);
+        CHECK(std::string(buffer) == t.text);
+    }
+    if (table != nullptr)
+        FreeLibrary(table);
+
+    CHECK(DeleteService(service));
+    CloseServiceHandle(service);
+    CloseServiceHandle(scm);
+    return winetest::Finish();
+}
