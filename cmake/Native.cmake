@@ -19,6 +19,7 @@ add_library(qmhid_core STATIC
   QmHid/QmHidSrv/TabMgr.cpp
   QmHid/QmWinTab/ScreenRotate.cpp
   QmHid/platform/virtual/Replay.cpp
+  QmHid/QmCoIns2/CoInstaller.cpp
   QmHid/QmHidSrv/QmTablet.cpp
   QmHid/platform/posix/InputDesktop.cpp
   QmHid/platform/posix/Sync.cpp

@@ -1,16 +1,18 @@
+# Windows 7 and later (CancelIoEx).
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
+
 # The Windows binaries, cross-built with MinGW-w64, and the test programs that run under Wine.
 
 # A co-installer library of this processor type, from one source; exports from its .def file.
-add_library(QmCoIns2 SHARED QmHid/QmCoIns2/QmCoIns2.cpp QmHid/QmCoIns2/QmCoIns2.def)
+add_library(QmCoIns2 SHARED QmHid/QmCoIns2/QmCoIns2.cpp QmHid/QmCoIns2/CoInstaller.cpp
+  QmHid/QmCoIns2/WinCoInstallerOs.cpp QmHid/QmCoIns2/QmCoIns2.def)
+target_include_directories(QmCoIns2 PRIVATE ${CMAKE_SOURCE_DIR}/QmHid)
 set_target_properties(QmCoIns2 PROPERTIES PREFIX "")
-target_link_libraries(QmCoIns2 PRIVATE setupapi)
+target_link_libraries(QmCoIns2 PRIVATE setupapi cfgmgr32 shell32 ole32)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   # The .def names the entry points undecorated; the stdcall symbols carry @16.
   target_link_options(QmCoIns2 PRIVATE -Wl,--enable-stdcall-fixup)
 endif()
-
-# Windows 7 and later (CancelIoEx).
-add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601)
 
 if(QMHID_COINSTALLER_ONLY)
   return()

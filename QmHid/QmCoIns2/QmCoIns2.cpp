@@ -2,18 +2,26 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "QmCoIns2/CoInstaller.h"
+#include "QmCoIns2/WinCoInstallerOs.h"
+
 extern "C" {
 
-// Until the install and removal actions are in, every call is answered with NO_ERROR and
-// nothing is done, as for a DIF code the co-installer does not act on.
-DWORD CALLBACK QmiClassInstaller(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA,
-                                 PCOINSTALLER_CONTEXT_DATA) {
-    return NO_ERROR;
+DWORD CALLBACK QmiClassInstaller(DI_FUNCTION installFunction, HDEVINFO,
+                                 PSP_DEVINFO_DATA deviceInfoData, PCOINSTALLER_CONTEXT_DATA) {
+    qm::coins::WinCoInstallerOs os;
+    return qm::coins::ClassInstaller(os, installFunction, deviceInfoData != nullptr,
+                                     deviceInfoData != nullptr ? deviceInfoData->DevInst : 0);
 }
 
-DWORD CALLBACK QmiDeviceInstaller(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA,
-                                  PCOINSTALLER_CONTEXT_DATA) {
-    return NO_ERROR;
+DWORD CALLBACK QmiDeviceInstaller(DI_FUNCTION installFunction, HDEVINFO,
+                                  PSP_DEVINFO_DATA deviceInfoData,
+                                  PCOINSTALLER_CONTEXT_DATA context) {
+    qm::coins::WinCoInstallerOs os;
+    const bool post = context != nullptr && context->PostProcessing;
+    return qm::coins::DeviceInstaller(os, installFunction, deviceInfoData != nullptr,
+                                      deviceInfoData != nullptr ? deviceInfoData->DevInst : 0,
+                                      post);
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
