@@ -1,6 +1,7 @@
 // Small report descriptors written out item by item, for the parser, decoder and device tests.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -19,6 +20,18 @@ inline const Bytes kPenNoIds = {
     0x15, 0x00, 0x26, 0xFF, 0x7F, 0x75, 0x10, 0x95, 0x02, 0x81, 0x02, 0x05, 0x0D, 0x09,
     0x30, 0x26, 0xFF, 0x03, 0x95, 0x01, 0x81, 0x02,  // tip pressure
     0xC0, 0xC0};
+
+// A report of kPenNoIds as a Windows read gives it: in range, the given buttons, X and Y.
+inline std::array<uint8_t, 8> PenReport(uint16_t x, uint16_t y, uint8_t buttons) {
+    return {0,
+            static_cast<uint8_t>(buttons | 0x04),
+            static_cast<uint8_t>(x),
+            static_cast<uint8_t>(x >> 8),
+            static_cast<uint8_t>(y),
+            static_cast<uint8_t>(y >> 8),
+            0,
+            0};
+}
 
 // The same pen without tip pressure.
 inline const Bytes kPenNoPressure = {

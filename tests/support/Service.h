@@ -38,15 +38,8 @@ public:
         return d;
     }
     bool Feed(VirtualHidDevice& d, uint16_t x, uint16_t y, uint8_t buttons) {
-        const uint8_t r[8] = {0,
-                              static_cast<uint8_t>(buttons | 0x04),
-                              static_cast<uint8_t>(x),
-                              static_cast<uint8_t>(x >> 8),
-                              static_cast<uint8_t>(y),
-                              static_cast<uint8_t>(y >> 8),
-                              0,
-                              0};
-        return d.Feed(r, sizeof r);
+        const auto r = PenReport(x, y, buttons);
+        return d.Feed(r.data(), r.size());
     }
 
     std::string pipePath;

@@ -222,6 +222,19 @@ protected:
         }
         return false;
     }
+    // Connects and switches the first tablet to raw mode; its token, or 0.
+    uint64_t ConnectInRawMode(UnixPipeClient& c) {
+        if (!Connect(c))
+            return 0;
+        const uint64_t token = Enumerate(c, 0);
+        uint8_t raw[24];
+        BeginRequest(raw, sizeof raw, kSetRawMode, token);
+        raw[16] = 1;
+        if (!c.TimedWrite(raw, sizeof raw, 5000))
+            return 0;
+        SleepMs(50);  // the request is handled before the next report
+        return token;
+    }
     uint64_t Enumerate(UnixPipeClient& c, uint16_t index, uint32_t* count = nullptr) {
         uint8_t m[24];
         BeginRequest(m, sizeof m, kEnumerateDevices, 0);
@@ -268,13 +281,8 @@ TEST_F(PipeClientTest, OneClientAtATimeAndRepliesInOrder) {
 TEST_F(PipeClientTest, RawModeStreamsUntilTheClientLeaves) {
     auto pen = s_.PlugPen("virtual/pen");
     UnixPipeClient c(s_.pipePath);
-    ASSERT_TRUE(Connect(c));
-    const uint64_t token = Enumerate(c, 0);
-    uint8_t raw[24];
-    BeginRequest(raw, sizeof raw, kSetRawMode, token);
-    raw[16] = 1;
-    ASSERT_TRUE(c.TimedWrite(raw, sizeof raw, 5000));
-    SleepMs(50);
+    const uint64_t token = ConnectInRawMode(c);
+    ASSERT_NE(token, 0u);
     for (uint16_t i = 0; i < 5; ++i) {
         ASSERT_TRUE(s_.Feed(*pen, static_cast<uint16_t>(1000 + i), 2000, 1));
         uint8_t report[32];
@@ -298,13 +306,8 @@ TEST_F(PipeClientTest, RawModeStreamsUntilTheClientLeaves) {
 TEST_F(PipeClientTest, AClientThatNeverReadsEndsRawModeAfterThePushBound) {
     auto pen = s_.PlugPen("virtual/pen");
     UnixPipeClient c(s_.pipePath);
-    ASSERT_TRUE(Connect(c));
-    const uint64_t token = Enumerate(c, 0);
-    uint8_t raw[24];
-    BeginRequest(raw, sizeof raw, kSetRawMode, token);
-    raw[16] = 1;
-    ASSERT_TRUE(c.TimedWrite(raw, sizeof raw, 5000));
-    SleepMs(50);
+    const uint64_t token = ConnectInRawMode(c);
+    ASSERT_NE(token, 0u);
     const uint64_t start = MonotonicMs();
     uint16_t x = 0;
     while (s_.output.Count() == 0 && MonotonicMs() - start < 20000) {

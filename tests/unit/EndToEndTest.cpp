@@ -38,15 +38,8 @@ std::shared_ptr<VirtualHidDevice> Pen(const std::string& path) {
 
 bool FeedAndWait(VirtualHidDevice& d, test::TestHost& host, uint16_t x, uint16_t y) {
     const size_t before = host.output.Count();
-    const uint8_t r[8] = {0,
-                          0x04,
-                          static_cast<uint8_t>(x),
-                          static_cast<uint8_t>(x >> 8),
-                          static_cast<uint8_t>(y),
-                          static_cast<uint8_t>(y >> 8),
-                          0,
-                          0};
-    return d.Feed(r, sizeof r) && host.output.WaitForCount(before + 1, 5000);
+    const auto r = test::PenReport(x, y, 0);
+    return d.Feed(r.data(), r.size()) && host.output.WaitForCount(before + 1, 5000);
 }
 
 TEST(EndToEnd, PenToPointerWithSettingsThatSurviveARestart) {

@@ -27,15 +27,8 @@ protected:
     // Feeds one report and waits until the tablet has turned it into an event or a push.
     void Sample(uint16_t x, uint16_t y, uint8_t buttons) {
         const size_t before = host_.output.Count() + host_.Pushes().size();
-        const uint8_t report[8] = {0,
-                                   static_cast<uint8_t>(buttons | 0x04),
-                                   static_cast<uint8_t>(x),
-                                   static_cast<uint8_t>(x >> 8),
-                                   static_cast<uint8_t>(y),
-                                   static_cast<uint8_t>(y >> 8),
-                                   0,
-                                   0};
-        ASSERT_TRUE(dev_->Feed(report, sizeof report));
+        const auto report = test::PenReport(x, y, buttons);
+        ASSERT_TRUE(dev_->Feed(report.data(), report.size()));
         const uint64_t end = MonotonicMs() + 5000;
         while (host_.output.Count() + host_.Pushes().size() == before && MonotonicMs() < end)
             SleepMs(1);
