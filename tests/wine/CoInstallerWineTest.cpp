@@ -178,6 +178,8 @@ int main(int argc, char** argv) {
 
     // The classification under the versions Wine reports, in fresh processes.
     const DWORD one = 1, zero = 0;
+    SetWineVersion(nullptr);  // whatever an interrupted run may have left
+    SetTabletPcInstalled(nullptr);
     CHECK_EQ(RunAndWait(self, "classify"), 0u);  // Windows 7 by default
     SetWineVersion("winxp");
     SetTabletPcInstalled(&one);
