@@ -32,11 +32,9 @@ CHidDevMgr::CHidDevMgr(IHidBackend& backend, IDeviceWatcher& watcher)
     : backend_(backend), watcher_(watcher) {}
 
 CHidDevMgr::~CHidDevMgr() {
+    // A window thread that does not end in time is left running; the hosts then end the
+    // process rather than destroy the manager (see CQmTabMgr::StopService).
     Stop();
-    // A window thread that did not end in time may still be handling a message: wait for it
-    // rather than free what it uses.
-    if (windowThread_.Running())
-        windowThread_.Join(kWaitForever);
 }
 
 bool CHidDevMgr::OnWindowMessage(uint32_t, uintptr_t, intptr_t, intptr_t&) {
@@ -45,7 +43,7 @@ bool CHidDevMgr::OnWindowMessage(uint32_t, uintptr_t, intptr_t, intptr_t&) {
 
 bool CHidDevMgr::Start(uint16_t usagePage, const char16_t* manufacturer, const char16_t* product,
                        const char16_t* serialNumber) {
-    if (!Stop())
+    if (!Stop() || windowThreadLeft_)
         return false;
     usagePageFilter_ = usagePage;
     manufacturerFilter_ = CopyFilter(manufacturer);
@@ -82,6 +80,10 @@ bool CHidDevMgr::Stop() {
         const bool ended = windowThread_.Join(kWindowThreadStopMs);
         lastError = ended ? 0u : kWaitTimeout;
         result = ended;
+        if (!ended) {
+            windowThread_.Detach();
+            windowThreadLeft_ = true;
+        }
     }
     {
         RecursiveLockGuard guard(listLock_);

@@ -34,8 +34,11 @@ public:
     // Stops first; then starts the window thread with these filters (0 and null: any).
     bool Start(uint16_t usagePage, const char16_t* manufacturer, const char16_t* product,
                const char16_t* serialNumber);
-    // Ends the window thread (5000 ms) and destroys every listed device.
+    // Ends the window thread (5000 ms) and destroys every listed device. False when the thread
+    // or a read thread did not end in time; a window thread left so is never started again.
     bool Stop();
+    // True once a stop has left the window thread running past its bound.
+    bool WindowThreadLeft() const { return windowThreadLeft_; }
 
     int64_t ConsiderDevice(const char* path);
     int64_t RemoveDeviceByPath(const char* path);
@@ -84,7 +87,8 @@ private:
     RecursiveMutex listLock_;
     CHidDevice* devices_ = nullptr;
     std::atomic<int32_t> deviceCount_{0};
-    uint64_t nextToken_ = 0;  // guarded by listLock_
+    uint64_t nextToken_ = 0;         // guarded by listLock_
+    bool windowThreadLeft_ = false;  // written by Stop, on the thread that starts and stops
 };
 
 }  // namespace qm

@@ -72,11 +72,7 @@ CQmTabMgr::CQmTabMgr(const ServicePlatform& platform)
     : CHidTabMgr(platform.hid, platform.watcher, platform.display), platform_(platform) {}
 
 CQmTabMgr::~CQmTabMgr() {
-    if (pipeThread_.Running()) {
-        stopEvent_.Set();
-        if (!pipeThread_.Join(kPipeThreadStopMs))
-            pipeThread_.Join(kWaitForever);
-    }
+    StopPipeThread();
     Stop();
 }
 
@@ -119,20 +115,31 @@ bool CQmTabMgr::StartService() {
         }
     }
     if (!Start(nullptr, nullptr, nullptr)) {
-        stopEvent_.Set();
-        pipeThread_.Join(kPipeThreadStopMs);
+        StopPipeThread();
         statusCode_ = kStatusTabletActivationFailure;
         return false;
     }
     return true;
 }
 
-void CQmTabMgr::StopService() {
-    if (pipeThread_.Running()) {
-        stopEvent_.Set();
-        pipeThread_.Join(kPipeThreadStopMs);
-    }
-    Stop();
+bool CQmTabMgr::StopPipeThread() {
+    if (!pipeThread_.Running())
+        return true;
+    stopEvent_.Set();
+    platform_.pipe.Interrupt();
+    if (pipeThread_.Join(kPipeThreadStopMs))
+        return true;
+    // Every wait of the pipe thread watches the stop event and every write is bounded, so
+    // this is a thread stuck in the system. It keeps the manager, which is then not destroyed.
+    pipeThread_.Detach();
+    pipeThreadLeft_ = true;
+    return false;
+}
+
+bool CQmTabMgr::StopService() {
+    const bool pipeEnded = StopPipeThread();
+    const bool devicesEnded = Stop();
+    return pipeEnded && devicesEnded && !LeftThreadsBehind();
 }
 
 void CQmTabMgr::SetActiveDevice(CHidDevice* device) {
@@ -149,12 +156,8 @@ bool CQmTabMgr::PushToClient(const uint8_t* message, uint32_t length) {
 void CQmTabMgr::PipeServerThread(void* p) {
     auto* m = static_cast<CQmTabMgr*>(p);
     IPipeServer& pipe = m->platform_.pipe;
-    {
-        LockGuard guard(m->pushLock_);
-        m->pipeOpen_ = pipe.Create();
-        if (!m->pipeOpen_)
-            return;  // the service runs on without a control pipe
-    }
+    if (!m->CreatePipe())
+        return;
     uint8_t buffer[pipe::kMaxMessage];
     bool stop = false;
     while (!stop) {
@@ -182,8 +185,17 @@ void CQmTabMgr::PipeServerThread(void* p) {
             if (got == 0)
                 continue;
             const uint32_t reply = DispatchRequest(*m, buffer, got);
-            if (reply != 0)
-                pipe.Write(buffer, reply);
+            if (reply == 0)
+                continue;
+            // A client that does not take its reply in time is let go: it would hold the
+            // one instance for good.
+            const PipeResult w = pipe.Write(buffer, reply, kReplyTimeoutMs, m->stopEvent_);
+            if (w == PipeResult::Stop) {
+                stop = true;
+                break;
+            }
+            if (w == PipeResult::Broken)
+                break;
         }
         LockGuard guard(m->pushLock_);
         pipe.Disconnect();
@@ -191,6 +203,25 @@ void CQmTabMgr::PipeServerThread(void* p) {
     LockGuard guard(m->pushLock_);
     pipe.Close();
     m->pipeOpen_ = false;
+}
+
+bool CQmTabMgr::CreatePipe() {
+    bool logged = false;
+    for (;;) {
+        {
+            LockGuard guard(pushLock_);
+            pipeOpen_ = platform_.pipe.Create();
+            if (pipeOpen_)
+                return true;
+        }
+        // The name is held by an earlier run's client or by a stranger: said once, then tried
+        // again until the pipe is had or the service stops.
+        if (!logged && platform_.log != nullptr)
+            platform_.log->Error(kStatusWindowsApiError, "CreateNamedPipe");
+        logged = true;
+        if (stopEvent_.Wait(kPipeRetryMs))
+            return false;
+    }
 }
 
 uint32_t DispatchRequest(CQmTabMgr& manager, uint8_t* buffer, uint32_t n) {

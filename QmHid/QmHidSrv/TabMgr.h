@@ -19,6 +19,9 @@ namespace qm {
 
 inline constexpr uint32_t kPipeThreadStopMs = 5000;
 inline constexpr uint32_t kPushTimeoutMs = 2000;
+// A reply gets the bound of a push; a pipe that cannot be created is tried again this often.
+inline constexpr uint32_t kReplyTimeoutMs = kPushTimeoutMs;
+inline constexpr uint32_t kPipeRetryMs = 1000;
 
 class CHidTabMgr : public CHidDevMgr {
 public:
@@ -38,6 +41,14 @@ private:
     std::atomic<int32_t> orientation_{-1};  // written on the window thread and by Start
 };
 
+// Where the service reports a failure while it runs (the event log on Windows).
+class IServiceLog {
+public:
+    virtual ~IServiceLog() = default;
+    // code is one of the status codes; what names the operation that failed.
+    virtual void Error(uint32_t code, const char* what) = 0;
+};
+
 // What the service's manager needs of the platform.
 struct ServicePlatform {
     IHidBackend& hid;
@@ -46,6 +57,7 @@ struct ServicePlatform {
     ISettingsStore& settings;
     IPointerOutput& pointer;
     IPipeServer& pipe;
+    IServiceLog* log = nullptr;
 };
 
 class CQmTabMgr final : public CHidTabMgr, public ITabletHost {
@@ -59,7 +71,9 @@ public:
     void ApplyRotation(int32_t orientation, CQmTablet* tablet);
 
     bool StartService();
-    void StopService();
+    // False when a thread did not end within its bound: it was left running, and the manager
+    // must then not be destroyed (the hosts end the process instead).
+    bool StopService();
 
     // ITabletHost
     void SetStatusCode(uint32_t code) override { statusCode_ = code; }
@@ -76,9 +90,15 @@ public:
         return static_cast<CQmTablet*>(FindDeviceByToken(token));
     }
     bool PipeThreadRunning() const { return pipeThread_.Running(); }
+    // True once a stop has left a thread running past its bound.
+    bool LeftThreadsBehind() const { return pipeThreadLeft_ || WindowThreadLeft(); }
 
 private:
     static void PipeServerThread(void* manager);
+    // Creates the pipe, trying again every kPipeRetryMs; false when the stop came first.
+    bool CreatePipe();
+    // Tells the pipe thread to stop and waits kPipeThreadStopMs; false when it was left.
+    bool StopPipeThread();
 
     ServicePlatform platform_;
     // The last active device, by token: written by read threads, read by the pipe thread.
@@ -87,7 +107,8 @@ private:
     Mutex pushLock_;  // serialises pushes, and keeps them off a pipe that is being closed
     Event stopEvent_{true};
     std::atomic<uint32_t> statusCode_{0};
-    bool pipeOpen_ = false;  // guarded by pushLock_
+    bool pipeOpen_ = false;        // guarded by pushLock_
+    bool pipeThreadLeft_ = false;  // the service thread's
 };
 
 // Handles one received control message of n bytes in buffer (1024 bytes); returns the size of

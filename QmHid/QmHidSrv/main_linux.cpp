@@ -1,5 +1,6 @@
 // qmhidsrv: the tablet service on Linux, in the foreground, in the manner of a systemd service.
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -32,6 +33,21 @@ void Log(const std::string& text) {
     std::fprintf(stderr, "qmhidsrv: %s\n", text.c_str());
     std::fflush(stderr);
 }
+
+class StderrLog final : public qm::IServiceLog {
+public:
+    explicit StderrLog(std::string pipePath) : pipePath_(std::move(pipePath)) {}
+    void Error(uint32_t, const char* what) override {
+        if (std::strcmp(what, "CreateNamedPipe") == 0) {
+            Log("control pipe " + pipePath_ + " cannot be created; trying again every second");
+        } else {
+            Log(std::string("error: ") + what);
+        }
+    }
+
+private:
+    std::string pipePath_;
+};
 
 // Makes the folders above a path (the pipe's), readable by owner and group only.
 void MakeParents(const std::string& path) {
@@ -84,8 +100,17 @@ int main(int argc, char** argv) {
     DiscardPointerOutput discard;
     MakeParents(pipePath);
     qm::UnixPipeServer pipe(pipePath);
+    // The name is this service's for its whole life, or the service does not run.
+    long owner = 0;
+    if (!pipe.Claim(&owner)) {
+        Log("control pipe " + pipePath + " is in use by another qmhidsrv" +
+            (owner > 0 ? " (process " + std::to_string(owner) + ")" : std::string()) +
+            "; not started");
+        return 1;
+    }
+    StderrLog log(pipePath);
     qm::IPointerOutput& pointer = print ? static_cast<qm::IPointerOutput&>(printer) : discard;
-    qm::CQmTabMgr manager({backend, watcher, display, store, pointer, pipe});
+    qm::CQmTabMgr manager({backend, watcher, display, store, pointer, pipe, &log});
 
     std::vector<std::unique_ptr<qm::ReplayTablet>> tablets;
     for (size_t n = 0; n < replays.size(); ++n) {
@@ -118,7 +143,11 @@ int main(int argc, char** argv) {
     Log(std::string("stopping on ") + (signal == SIGTERM ? "SIGTERM" : "SIGINT"));
     for (auto& t : tablets)
         t->Stop();
-    manager.StopService();
+    if (!manager.StopService()) {
+        // A thread that outlived its bound still uses the manager: end without destroying it.
+        Log("stopped; a thread did not end in time and was left to the process's end");
+        std::_Exit(0);
+    }
     Log("stopped");
     return 0;
 }

@@ -1,6 +1,8 @@
 // QmHidSrv.exe: installs itself with "/install", else runs as the Windows service "QmHidSrv".
 #include <windows.h>
 
+#include <atomic>
+
 #include "QmHidSrvMsg.h"
 #include "QmHidSrv/ServiceCommand.h"
 #include "QmHidSrv/TabMgr.h"
@@ -27,7 +29,7 @@ HANDLE g_controlEvent = nullptr;
 volatile DWORD g_lastControl = 0;
 SERVICE_STATUS g_status = {
     SERVICE_WIN32_OWN_PROCESS, 0, SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN, 0, 0, 0, 0};
-bool g_eventSourceRegistered = false;
+std::atomic<bool> g_eventSourceRegistered{false};  // the service and pipe threads log
 
 // The platform of the service, and the one tablet manager, made before the program entry.
 qm::Win32HidBackend g_hid;
@@ -36,7 +38,12 @@ qm::Win32DisplayOrientation g_display;
 qm::RegistrySettingsStore g_settings;
 qm::SendInputPointerOutput g_pointer;
 qm::NamedPipeServer g_pipe;
-qm::CQmTabMgr g_manager({g_hid, g_watcher, g_display, g_settings, g_pointer, g_pipe});
+void LogError(DWORD id, const char* insertion);
+class EventLog final : public qm::IServiceLog {
+public:
+    void Error(uint32_t code, const char* what) override { LogError(code, what); }
+} g_log;
+qm::CQmTabMgr g_manager({g_hid, g_watcher, g_display, g_settings, g_pointer, g_pipe, &g_log});
 
 void ReportStatus(DWORD state, DWORD code) {
     if (!g_runningAsService)
@@ -125,11 +132,16 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
         WaitForSingleObject(g_controlEvent, INFINITE);
         switch (g_lastControl) {
             case SERVICE_CONTROL_STOP:
-            case SERVICE_CONTROL_SHUTDOWN:
+            case SERVICE_CONTROL_SHUTDOWN: {
                 ReportStatus(SERVICE_STOP_PENDING, 0);
-                g_manager.StopService();
+                const bool ended = g_manager.StopService();
                 ReportStatus(SERVICE_STOPPED, 0);
+                // A thread left running past its bound still uses the manager: the process
+                // ends here, without destroying what that thread holds.
+                if (!ended)
+                    ExitProcess(0);
                 break;  // the process ends when the dispatcher returns on the main thread
+            }
             case SERVICE_CONTROL_INTERROGATE:
                 SetServiceStatus(g_statusHandle, &g_status);
                 break;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/Sync.h"
 
@@ -17,6 +18,7 @@ enum class HidStatus : uint32_t {
     InvalidReportType = 0xC0110002,
     InvalidReportLength = 0xC0110003,
     UsageNotFound = 0xC0110004,
+    InsufficientResources = 0xC0110006,
     BufferTooSmall = 0xC0110007,
     IncompatibleReportId = 0xC011000A,
     ReportDoesNotExist = 0xC0110010,
@@ -83,7 +85,7 @@ public:
 };
 
 // Device interface paths are 8-bit strings compared without regard to letter case.
-inline bool PathsEqual(const std::string& a, const std::string& b) {
+inline bool PathsEqual(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {

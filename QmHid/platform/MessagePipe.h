@@ -12,7 +12,8 @@ namespace qm {
 enum class PipeResult { Ok, Stop, Broken, Failed };
 
 // Used by the pipe thread, except Push, which read threads call one at a time (the caller's
-// push lock) and which must never use a pipe that Close has released.
+// push lock) and which must never use a pipe that Close has released, and Interrupt, which
+// the stopping thread calls.
 class IPipeServer {
 public:
     virtual ~IPipeServer() = default;
@@ -24,8 +25,12 @@ public:
     // Reads one message into buffer: Ok with its size in got (possibly 0), Stop, Broken when
     // the client has gone, Failed for any other error.
     virtual PipeResult Read(uint8_t* buffer, uint32_t capacity, uint32_t& got, Event& stop) = 0;
-    // Writes one reply; a failure is not reported further.
-    virtual void Write(const uint8_t* message, uint32_t length) = 0;
+    // Writes one reply within timeoutMs: Ok, Stop when the stop event came first, Broken when
+    // the client has gone or did not take it in time. Nothing of the write is pending after it.
+    virtual PipeResult Write(const uint8_t* message, uint32_t length, uint32_t timeoutMs,
+                             Event& stop) = 0;
+    // Ends every pending read, write and push at once; called after the stop event is set.
+    virtual void Interrupt() = 0;
     // Lets the client go; the instance then waits for the next one.
     virtual void Disconnect() = 0;
     virtual void Close() = 0;

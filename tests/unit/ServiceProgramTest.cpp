@@ -155,7 +155,7 @@ void RunScript(void* p) {
         if (m[0] == kEnumerateDevices && replies < s->repliesToSend && replies < 3) {
             Put64(m + 8, tokens[replies++]);
             Put32(m + 20, 2);
-            s->server.Write(m, 24);
+            s->server.Write(m, 24, 2000, s->stop);
         }
     }
     s->server.Close();

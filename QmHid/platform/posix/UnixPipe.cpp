@@ -1,10 +1,12 @@
 #include "platform/posix/UnixPipe.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,11 +25,20 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
     return true;
 }
 
-// Waits for fd to become ready (events) or the stop event; 1 ready, 0 stop, -1 error.
-int WaitReady(int fd, short events, Event& stop) {
+// Waits for fd to become ready (events) or the stop event, at most timeoutMs (kWaitForever:
+// no bound); 1 ready, 0 stop, -1 error, -2 timed out.
+int WaitReady(int fd, short events, Event& stop, uint32_t timeoutMs = kWaitForever) {
+    const uint64_t deadline = MonotonicMs() + timeoutMs;
     for (;;) {
+        int wait = -1;
+        if (timeoutMs != kWaitForever) {
+            const uint64_t now = MonotonicMs();
+            if (now >= deadline)
+                return -2;
+            wait = static_cast<int>(deadline - now);
+        }
         pollfd p[2] = {{static_cast<int>(stop.NativeHandle()), POLLIN, 0}, {fd, events, 0}};
-        const int n = poll(p, 2, -1);
+        const int n = poll(p, 2, wait);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -39,7 +50,20 @@ int WaitReady(int fd, short events, Event& stop) {
     }
 }
 
+bool IsLiveSocket(const sockaddr_un& addr) {
+    const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    const bool live =
+        probe >= 0 && connect(probe, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+    if (probe >= 0)
+        close(probe);
+    return live;
+}
+
 }  // namespace
+
+UnixPipeServer::~UnixPipeServer() {
+    Close();
+}
 
 std::string UnixPipeServer::DefaultPath() {
     if (geteuid() == 0)
@@ -48,18 +72,49 @@ std::string UnixPipeServer::DefaultPath() {
     return std::string(runtime != nullptr && *runtime == '/' ? runtime : "/tmp") + "/qmhidsrv.pipe";
 }
 
-bool UnixPipeServer::Listen() {
+bool UnixPipeServer::Claim(long* owner) {
+    if (lock_ >= 0)
+        return true;
+    const std::string lockPath = path_ + ".lock";
+    const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
+    if (fd < 0)
+        return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (owner != nullptr) {
+            char text[24] = {};
+            *owner = pread(fd, text, sizeof text - 1, 0) > 0 ? std::strtol(text, nullptr, 10) : 0;
+        }
+        close(fd);
+        return false;
+    }
+    // The owner's process id, for the message a rival prints.
+    char text[24];
+    const int n = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
+    if (ftruncate(fd, 0) == 0 && n > 0) [[maybe_unused]]
+        ssize_t w = pwrite(fd, text, static_cast<size_t>(n), 0);
+    lock_ = fd;
+    return true;
+}
+
+bool UnixPipeServer::Listen(bool replace) {
+    // A first listen binds the path itself; listening again binds a new name and renames it
+    // over the path, which never stops naming this server's socket.
+    const std::string bound = replace ? path_ + ".new" : path_;
     sockaddr_un addr;
-    if (!FillAddress(path_, addr))
+    if (!FillAddress(bound, addr))
         return false;
     const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
+    if (replace)
+        unlink(bound.c_str());
     // Only the owner and its group may connect: the socket is made with those permissions.
     const mode_t old = umask(0117);
     const int rc = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     umask(old);
-    if (rc != 0 || listen(fd, 1) != 0) {
+    if (rc != 0 || listen(fd, 1) != 0 || (replace && rename(bound.c_str(), path_.c_str()) != 0)) {
+        if (rc == 0 && replace)
+            unlink(bound.c_str());
         close(fd);
         return false;
     }
@@ -68,33 +123,25 @@ bool UnixPipeServer::Listen() {
 }
 
 bool UnixPipeServer::Create() {
-    // A path that is a live socket belongs to another server: it is not taken over. A stale
-    // socket file (nobody listening) is replaced.
     sockaddr_un addr;
-    if (!FillAddress(path_, addr))
+    if (!FillAddress(path_, addr) || !FillAddress(path_ + ".new", addr) || !Claim())
         return false;
+    FillAddress(path_, addr);
+    // The lock is ours, so what lies at the path is an earlier run's leftover. Still, only a
+    // socket is replaced, and never one that answers (a server that takes no lock).
     struct stat st {};
     if (lstat(path_.c_str(), &st) == 0) {
-        if (!S_ISSOCK(st.st_mode))
-            return false;
-        const int probe = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        const bool live =
-            probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-        if (probe >= 0)
-            close(probe);
-        if (live)
+        if (!S_ISSOCK(st.st_mode) || IsLiveSocket(addr))
             return false;
         unlink(path_.c_str());
     }
-    created_ = Listen();
+    created_ = Listen(false);
     return created_;
 }
 
 PipeResult UnixPipeServer::WaitForClient(Event& stop) {
     for (;;) {
-        // Listening again after a client: the socket file of the last listen is ours.
-        if (listen_ < 0 && (unlink(path_.c_str()), !Listen())) {
-            // The path was taken while no one listened: give up the pipe.
+        if (listen_ < 0 && !Listen(true)) {
             if (stop.Wait(1000))
                 return PipeResult::Stop;
             continue;
@@ -105,8 +152,12 @@ PipeResult UnixPipeServer::WaitForClient(Event& stop) {
         const int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
-        client_ = fd;
-        // One client at a time: stop listening, so that others are refused at once.
+        {
+            LockGuard guard(clientLock_);
+            client_ = fd;
+        }
+        // One client at a time: stop listening, so that others are refused at once. The
+        // socket file stays, naming a socket that refuses.
         close(listen_);
         listen_ = -1;
         return PipeResult::Ok;
@@ -115,12 +166,13 @@ PipeResult UnixPipeServer::WaitForClient(Event& stop) {
 
 PipeResult UnixPipeServer::Read(uint8_t* buffer, uint32_t capacity, uint32_t& got, Event& stop) {
     got = 0;
-    const int r = WaitReady(client_, POLLIN, stop);
+    const int fd = client_.load();
+    const int r = WaitReady(fd, POLLIN, stop);
     if (r == 0)
         return PipeResult::Stop;
     if (r < 0)
         return PipeResult::Failed;
-    const ssize_t n = recv(client_, buffer, capacity, MSG_DONTWAIT | MSG_TRUNC);
+    const ssize_t n = recv(fd, buffer, capacity, MSG_DONTWAIT | MSG_TRUNC);
     if (n == 0)
         return PipeResult::Broken;  // the client has closed its end
     if (n < 0) {
@@ -135,15 +187,42 @@ PipeResult UnixPipeServer::Read(uint8_t* buffer, uint32_t capacity, uint32_t& go
     return PipeResult::Ok;
 }
 
-void UnixPipeServer::Write(const uint8_t* message, uint32_t length) {
-    if (client_ >= 0)
-        send(client_, message, length, MSG_NOSIGNAL);
+PipeResult UnixPipeServer::Write(const uint8_t* message, uint32_t length, uint32_t timeoutMs,
+                                 Event& stop) {
+    const int fd = client_.load();
+    if (fd < 0)
+        return PipeResult::Broken;
+    const uint64_t deadline = MonotonicMs() + timeoutMs;
+    for (;;) {
+        const ssize_t n = send(fd, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n == static_cast<ssize_t>(length))
+            return PipeResult::Ok;
+        if (n >= 0 || (errno != EAGAIN && errno != EINTR))
+            return PipeResult::Broken;
+        const uint64_t now = MonotonicMs();
+        if (now >= deadline)
+            return PipeResult::Broken;
+        const int r = WaitReady(fd, POLLOUT, stop, static_cast<uint32_t>(deadline - now));
+        if (r == 0)
+            return PipeResult::Stop;
+        if (r == -1)
+            return PipeResult::Broken;
+    }
+}
+
+void UnixPipeServer::Interrupt() {
+    // A shut-down connection fails every pending and later send and wakes every poll on it.
+    LockGuard guard(clientLock_);
+    const int fd = client_.load();
+    if (fd >= 0)
+        shutdown(fd, SHUT_RDWR);
 }
 
 void UnixPipeServer::Disconnect() {
-    if (client_ >= 0)
-        close(client_);
-    client_ = -1;
+    LockGuard guard(clientLock_);
+    const int fd = client_.exchange(-1);
+    if (fd >= 0)
+        close(fd);
 }
 
 void UnixPipeServer::Close() {
@@ -154,14 +233,20 @@ void UnixPipeServer::Close() {
     if (created_)
         unlink(path_.c_str());
     created_ = false;
+    // The name is free once the socket file is gone; the lock file itself stays.
+    if (lock_ >= 0)
+        close(lock_);
+    lock_ = -1;
 }
 
 bool UnixPipeServer::Push(const uint8_t* message, uint32_t length, uint32_t timeoutMs) {
-    if (client_ < 0)
+    // The pipe thread lets a client go only under the caller's push lock.
+    const int fd = client_.load();
+    if (fd < 0)
         return false;
     const uint64_t deadline = MonotonicMs() + timeoutMs;
     for (;;) {
-        const ssize_t n = send(client_, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n = send(fd, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n == static_cast<ssize_t>(length))
             return true;
         if (n >= 0 || (errno != EAGAIN && errno != EINTR))
@@ -169,23 +254,28 @@ bool UnixPipeServer::Push(const uint8_t* message, uint32_t length, uint32_t time
         const uint64_t now = MonotonicMs();
         if (now >= deadline)
             return false;
-        pollfd p{client_, POLLOUT, 0};
+        pollfd p{fd, POLLOUT, 0};
         poll(&p, 1, static_cast<int>(deadline - now));
     }
 }
 
 bool UnixPipeClient::Open() {
     sockaddr_un addr;
+    openError_ = ENAMETOOLONG;
     if (!FillAddress(path_, addr))
         return false;
     fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd_ < 0)
+    if (fd_ < 0) {
+        openError_ = errno;
         return false;
+    }
     if (connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        openError_ = errno;
         close(fd_);
         fd_ = -1;
         return false;
     }
+    openError_ = 0;
     return true;
 }
 

@@ -1,8 +1,14 @@
 // The control pipe over an AF_UNIX SOCK_SEQPACKET socket: message boundaries are kept, one
 // client at a time. While a client is connected the server does not listen, so a second
 // client is refused at once (ECONNREFUSED), as a busy pipe refuses it.
+//
+// The name belongs to one server for that server's whole life: it holds an exclusive lock on
+// PATH.lock from Claim until Close, and no server touches a path whose lock another holds.
+// The socket file always names the owner's socket: listening again after a client replaces
+// it in one rename, so the name never looks free.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/MessagePipe.h"
@@ -12,25 +18,37 @@ namespace qm {
 class UnixPipeServer final : public IPipeServer {
 public:
     explicit UnixPipeServer(std::string path) : path_(std::move(path)) {}
-    ~UnixPipeServer() override { Close(); }
+    ~UnixPipeServer() override;
+
+    // Takes the name's lock; false when another server holds it (its process id, when it
+    // wrote one, in *owner). Create claims the name itself when this has not been called.
+    bool Claim(long* owner = nullptr);
 
     bool Create() override;
     PipeResult WaitForClient(Event& stop) override;
     PipeResult Read(uint8_t* buffer, uint32_t capacity, uint32_t& got, Event& stop) override;
-    void Write(const uint8_t* message, uint32_t length) override;
+    PipeResult Write(const uint8_t* message, uint32_t length, uint32_t timeoutMs,
+                     Event& stop) override;
+    void Interrupt() override;
     void Disconnect() override;
     void Close() override;
     bool Push(const uint8_t* message, uint32_t length, uint32_t timeoutMs) override;
 
+    const std::string& Path() const { return path_; }
     // The default: /run/qmhidsrv/pipe as root, else $XDG_RUNTIME_DIR/qmhidsrv.pipe.
     static std::string DefaultPath();
 
 private:
-    bool Listen();
+    bool Listen(bool replace);
 
     std::string path_;
+    int lock_ = -1;
     int listen_ = -1;
-    int client_ = -1;
+    // The connected client: read by Push on a read thread, hence atomic. The pipe thread sets
+    // and closes it under clientLock_, which Interrupt takes too, so a shutdown never reaches
+    // a descriptor that was reused.
+    std::atomic<int> client_{-1};
+    Mutex clientLock_;
     bool created_ = false;
 };
 
@@ -45,10 +63,13 @@ public:
     bool TimedWrite(const uint8_t* message, uint32_t length, uint32_t timeoutMs) override;
     bool TimedRead(uint8_t* buffer, uint32_t length, uint32_t timeoutMs) override;
     int Close() override;
+    // The errno of the last failed Open (ECONNREFUSED when busy, EACCES when not allowed).
+    int OpenError() const { return openError_; }
 
 private:
     std::string path_;
     int fd_ = -1;
+    int openError_ = 0;
 };
 
 }  // namespace qm

@@ -9,7 +9,7 @@ extern "C" {
 // clang-format on
 
 #include <new>
-#include <vector>
+#include <memory>
 
 namespace qm {
 
@@ -43,11 +43,17 @@ public:
 
     HidStatus GetSpecificValueCaps(uint16_t usagePage, uint16_t usage, HidValueCaps* out,
                                    uint16_t& count) const override {
-        // Asked at construction only, so the records' own array may be allocated here.
-        std::vector<HIDP_VALUE_CAPS> caps(count == 0 ? 1 : count);
+        // Asked at construction only, so the records' own array may be allocated here; without
+        // memory the query fails as the system's does when it has none.
+        std::unique_ptr<HIDP_VALUE_CAPS[]> caps(new (std::nothrow)
+                                                    HIDP_VALUE_CAPS[count == 0 ? 1 : count]);
+        if (caps == nullptr) {
+            count = 0;
+            return HidStatus::InsufficientResources;
+        }
         USHORT length = count;
         const NTSTATUS s =
-            HidP_GetSpecificValueCaps(HidP_Input, usagePage, 0, usage, caps.data(), &length, data_);
+            HidP_GetSpecificValueCaps(HidP_Input, usagePage, 0, usage, caps.get(), &length, data_);
         count = 0;
         if (s != HIDP_STATUS_SUCCESS)
             return Status(s);

@@ -1,6 +1,9 @@
 #include "platform/win32/NamedPipe.h"
 
 #include <windows.h>
+// clang-format off
+#include <sddl.h>
+// clang-format on
 
 namespace qm {
 
@@ -30,13 +33,28 @@ PipeResult WaitOrStop(HANDLE pipe, OVERLAPPED& ov, Event& stop, DWORD& transferr
 }  // namespace
 
 bool NamedPipeServer::Create() {
-    // One instance, and the first of its name: a pipe of that name made by another process
-    // first makes this fail, so clients never reach a stranger in the service's place.
-    HANDLE pipe = CreateNamedPipeA(
-        name_, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
-        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024, 0xFFFFFFFF, nullptr);
-    if (pipe == INVALID_HANDLE_VALUE)
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kControlPipeSecurity, SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
         return false;
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    // One instance, and the first of its name: a pipe of that name made by another process
+    // first makes this fail, so clients never reach a stranger in the service's place. Remote
+    // clients are refused where the system knows the flag (Vista on).
+    const DWORD openMode =
+        PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE;
+    const DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT;
+    HANDLE pipe = CreateNamedPipeA(name_, openMode, pipeMode | PIPE_REJECT_REMOTE_CLIENTS, 1, 1024,
+                                   1024, 0xFFFFFFFF, &security);
+    rejectsRemote_ = pipe != INVALID_HANDLE_VALUE;
+    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+        pipe = CreateNamedPipeA(name_, openMode, pipeMode, 1, 1024, 1024, 0xFFFFFFFF, &security);
+    const DWORD error = GetLastError();
+    LocalFree(descriptor);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        SetLastError(error);
+        return false;
+    }
     HANDLE io = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE write = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (io == nullptr || write == nullptr) {
@@ -47,6 +65,7 @@ bool NamedPipeServer::Create() {
             CloseHandle(write);
         return false;
     }
+    LockGuard guard(handleLock_);
     pipe_ = reinterpret_cast<intptr_t>(pipe);
     ioEvent_ = reinterpret_cast<intptr_t>(io);
     writeEvent_ = reinterpret_cast<intptr_t>(write);
@@ -88,15 +107,30 @@ PipeResult NamedPipeServer::Read(uint8_t* buffer, uint32_t capacity, uint32_t& g
     return r;
 }
 
-void NamedPipeServer::Write(const uint8_t* message, uint32_t length) {
+PipeResult NamedPipeServer::Write(const uint8_t* message, uint32_t length, uint32_t timeoutMs,
+                                  Event& stop) {
     OVERLAPPED ov{};
     ov.hEvent = H(ioEvent_);
     if (WriteFile(H(pipe_), message, length, nullptr, &ov))
-        return;
+        return PipeResult::Ok;
     if (GetLastError() != ERROR_IO_PENDING)
-        return;
+        return PipeResult::Broken;
+    HANDLE set[2] = {H(stop.NativeHandle()), ov.hEvent};
+    const DWORD r = WaitForMultipleObjects(2, set, FALSE, timeoutMs);
     DWORD n = 0;
+    if (r == WAIT_OBJECT_0 + 1 && GetOverlappedResult(H(pipe_), &ov, &n, FALSE) && n == length)
+        return PipeResult::Ok;
+    // Stopped, not taken in time, or failed: nothing of it may stay pending on the record.
+    CancelIoEx(H(pipe_), &ov);
     GetOverlappedResult(H(pipe_), &ov, &n, TRUE);
+    return r == WAIT_OBJECT_0 ? PipeResult::Stop : PipeResult::Broken;
+}
+
+void NamedPipeServer::Interrupt() {
+    // Cancels the pipe thread's pending connect, read or write and any pending push.
+    LockGuard guard(handleLock_);
+    if (pipe_ != 0)
+        CancelIoEx(H(pipe_), nullptr);
 }
 
 void NamedPipeServer::Disconnect() {
@@ -105,6 +139,7 @@ void NamedPipeServer::Disconnect() {
 }
 
 void NamedPipeServer::Close() {
+    LockGuard guard(handleLock_);
     if (pipe_ != 0) {
         DisconnectNamedPipe(H(pipe_));
         CloseHandle(H(pipe_));
@@ -125,10 +160,12 @@ bool NamedPipeServer::Push(const uint8_t* message, uint32_t length, uint32_t tim
         return true;
     if (GetLastError() != ERROR_IO_PENDING)
         return false;
-    if (WaitForSingleObject(H(writeEvent_), timeoutMs) == WAIT_OBJECT_0)
+    DWORD n = 0;
+    // The event also comes when the write was cancelled: only a completed write counts.
+    if (WaitForSingleObject(H(writeEvent_), timeoutMs) == WAIT_OBJECT_0 &&
+        GetOverlappedResult(H(pipe_), &ov, &n, FALSE) && n == length)
         return true;
     // Not taken in time: the write is cancelled and waited for before its record goes.
-    DWORD n = 0;
     CancelIoEx(H(pipe_), &ov);
     GetOverlappedResult(H(pipe_), &ov, &n, TRUE);
     return false;
