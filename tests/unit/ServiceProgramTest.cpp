@@ -48,9 +48,19 @@ struct Process {
         }
         return pid > 0;
     }
-    int Wait() {
+    int Wait() { return WaitFor(30000); }
+    // The exit status within timeoutMs; -1 when it did not end (it is then killed).
+    int WaitFor(uint32_t timeoutMs) {
         int status = 0;
-        waitpid(pid, &status, 0);
+        const uint64_t deadline = MonotonicMs() + timeoutMs;
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (MonotonicMs() >= deadline) {
+                kill(pid, SIGKILL);
+                waitpid(pid, &status, 0);
+                return -1;
+            }
+            usleep(5000);
+        }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     std::string Log() {
@@ -110,6 +120,85 @@ TEST(ServiceProgram, ScreenRotateRotatesEveryReplayedTabletAndPersistsIt) {
     EXPECT_NE(log.find("stopped"), std::string::npos) << log;
     // No service: -1 at once.
     EXPECT_EQ(rotate(pipe.c_str(), 90), -1);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Waits until the service says it runs.
+bool WaitForRunning(Process& p) {
+    for (int i = 0; i < 500; ++i) {
+        if (p.Log().find("running") != std::string::npos)
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+bool Served(const std::string& pipe) {
+    UnixPipeClient c(pipe);
+    for (int i = 0; i < 300 && !c.Open(); ++i)
+        usleep(10000);
+    uint8_t m[24];
+    BeginRequest(m, 24, kEnumerateDevices, 0);
+    return c.TimedWrite(m, 24, 5000) && c.TimedRead(m, 24, 5000);
+}
+
+TEST(ServiceProgram, AClientThatFloodsAndNeverReadsDoesNotHoldUpSigterm) {
+    const std::string fixture = std::string(QMHID_FIXTURES_DIR) + "/quillmark_pen.hidrec";
+    for (int run = 0; run < 3; ++run) {
+        const std::string dir = TempDir();
+        const std::string pipe = dir + "/pipe";
+        Process p;
+        p.err = dir + "/err";
+        ASSERT_TRUE(p.Start(
+            {"--pipe", pipe, "--state-dir", dir + "/state", "--replay", fixture, "--replay-loop"}));
+        ASSERT_TRUE(WaitForRunning(p)) << p.Log();
+        UnixPipeClient flood(pipe);
+        for (int i = 0; i < 300 && !flood.Open(); ++i)
+            usleep(10000);
+        uint8_t m[24];
+        int sent = 0;
+        for (; sent < 5000; ++sent) {
+            BeginRequest(m, 24, kEnumerateDevices, 0);
+            if (!flood.TimedWrite(m, 24, 50))
+                break;
+        }
+        EXPECT_GT(sent, 100) << run;
+        const uint64_t start = MonotonicMs();
+        kill(p.pid, SIGTERM);
+        EXPECT_EQ(p.WaitFor(10000), 0) << run << p.Log();
+        EXPECT_LT(MonotonicMs() - start, 10000u) << run;
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+}
+
+TEST(ServiceProgram, ARivalServiceOnTheSamePipeExitsAndTheFirstKeepsServing) {
+    const std::string dir = TempDir();
+    const std::string pipe = dir + "/pipe";
+    Process first;
+    first.err = dir + "/first";
+    ASSERT_TRUE(first.Start({"--pipe", pipe, "--state-dir", dir + "/state"}));
+    ASSERT_TRUE(WaitForRunning(first)) << first.Log();
+    for (int run = 0; run < 10; ++run) {
+        // A client is connected and served: the first does not listen meanwhile.
+        UnixPipeClient client(pipe);
+        for (int i = 0; i < 300 && !client.Open(); ++i)
+            usleep(10000);
+        uint8_t m[24];
+        BeginRequest(m, 24, kEnumerateDevices, 0);
+        ASSERT_TRUE(client.TimedWrite(m, 24, 5000) && client.TimedRead(m, 24, 5000)) << run;
+        Process rival;
+        rival.err = dir + "/rival";
+        ASSERT_TRUE(rival.Start({"--pipe", pipe, "--state-dir", dir + "/state"}));
+        EXPECT_EQ(rival.WaitFor(10000), 1) << run;
+        EXPECT_NE(rival.Log().find("in use by another qmhidsrv (process " +
+                                   std::to_string(first.pid) + ")"),
+                  std::string::npos)
+            << rival.Log();
+        client.Close();
+        EXPECT_TRUE(Served(pipe)) << run;
+    }
+    kill(first.pid, SIGTERM);
+    EXPECT_EQ(first.WaitFor(10000), 0) << first.Log();
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 

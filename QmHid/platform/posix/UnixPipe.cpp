@@ -280,10 +280,17 @@ bool UnixPipeClient::Open() {
 }
 
 bool UnixPipeClient::TimedWrite(const uint8_t* message, uint32_t length, uint32_t timeoutMs) {
-    pollfd p{fd_, POLLOUT, 0};
-    if (fd_ < 0 || poll(&p, 1, static_cast<int>(timeoutMs)) <= 0)
+    if (fd_ < 0)
         return false;
-    return send(fd_, message, length, MSG_NOSIGNAL | MSG_DONTWAIT) == static_cast<ssize_t>(length);
+    // Room is the rule: the message goes at once; only a full socket is waited for.
+    ssize_t n = send(fd_, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EAGAIN) {
+        pollfd p{fd_, POLLOUT, 0};
+        if (poll(&p, 1, static_cast<int>(timeoutMs)) <= 0)
+            return false;
+        n = send(fd_, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    return n == static_cast<ssize_t>(length);
 }
 
 bool UnixPipeClient::TimedRead(uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
