@@ -6,6 +6,7 @@ find_package(Threads REQUIRED)
 add_library(qmhid_core STATIC
   QmHid/QmHidSrv/PointerMapping.cpp
   QmHid/QmHidSrv/HidDescriptor.cpp
+  QmHid/QmHidSrv/HidDescriptorSplit.cpp
   QmHid/QmHidSrv/HidDevMgr.cpp
   QmHid/QmHidSrv/HidDevice.cpp
   QmHid/QmHidSrv/HidTablet.cpp
@@ -57,3 +58,7 @@ endfunction()
 
 add_subdirectory(tests)
 add_subdirectory(bench)
+
+# Makes the reports of the decoder fixtures from their descriptors (tests/fixtures/README.md).
+add_executable(make-recording tests/tools/MakeRecording.cpp)
+target_link_libraries(make-recording PRIVATE qmhid_core)

@@ -66,3 +66,13 @@ HidDescriptorParse ParseReportDescriptor(const uint8_t* data, size_t length);
 size_t ChoosePenCollection(const std::vector<HidCollection>& collections);
 
 }  // namespace qm
+
+namespace qm {
+
+// The descriptor of each top-level collection alone, as Windows presents one HID device per
+// top-level collection: the global items in effect where the collection begins, then the
+// collection's own items from the first local item before it to its End Collection. Empty
+// when an item is cut short or a collection is not closed.
+std::vector<std::vector<uint8_t>> SplitTopLevelCollections(const uint8_t* data, size_t length);
+
+}  // namespace qm
