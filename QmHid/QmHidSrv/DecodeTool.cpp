@@ -47,7 +47,8 @@ bool ParseCalibration(const std::string& s, Calibration& c) {
 
 }  // namespace
 
-int RunDecodeTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+int RunDecodeTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                  DecodeParserSource source) {
     std::optional<long long> collectionIndex;
     std::optional<uint32_t> rotation;
     std::optional<Calibration> calibration;
@@ -110,31 +111,48 @@ int RunDecodeTool(const std::vector<std::string>& args, std::ostream& out, std::
             << parse.collections.size() << " top-level collections\n";
         return 2;
     }
-    const HidCollection& device = parse.collections[index];
+    std::unique_ptr<IHidReportParser> parser;
+    if (source != nullptr) {
+        parser = source(rec.descriptor, index, error);
+        if (parser == nullptr) {
+            err << "qmhid-decode: " << path << ": collection " << index << ": " << error << "\n";
+            return 2;
+        }
+    } else {
+        parser = std::make_unique<HidCollection>(parse.collections[index]);
+    }
+    const IHidReportParser& device = *parser;
+    HidCaps caps;
+    device.GetCaps(caps);
     PenDecoder decoder;
-    decoder.Init(device, device.caps);
-    out << "{\"usagePage\":" << device.caps.usagePage << ",\"usage\":" << device.caps.usage
-        << ",\"inputReportByteLength\":" << device.caps.inputReportByteLength
-        << ",\"inputButtonCaps\":" << device.caps.numberInputButtonCaps
-        << ",\"inputValueCaps\":" << device.caps.numberInputValueCaps
-        << ",\"xMax\":" << decoder.xMax << ",\"yMax\":" << decoder.yMax
-        << ",\"pressureMax\":" << decoder.pressureMax << "}\n";
+    decoder.Init(device, caps);
+    // Reports carry their ID when the collection's X does; otherwise a read puts a zero first.
+    std::vector<HidValueCaps> xCaps(caps.numberInputValueCaps + 1u);
+    uint16_t xCount = static_cast<uint16_t>(xCaps.size());
+    const bool usesReportIds =
+        device.GetSpecificValueCaps(kPageGenericDesktop, kUsageX, xCaps.data(), xCount) ==
+            HidStatus::Success &&
+        xCount >= 1 && xCaps[0].reportId != 0;
+    out << "{\"usagePage\":" << caps.usagePage << ",\"usage\":" << caps.usage
+        << ",\"inputReportByteLength\":" << caps.inputReportByteLength
+        << ",\"inputButtonCaps\":" << caps.numberInputButtonCaps
+        << ",\"inputValueCaps\":" << caps.numberInputValueCaps << ",\"xMax\":" << decoder.xMax
+        << ",\"yMax\":" << decoder.yMax << ",\"pressureMax\":" << decoder.pressureMax << "}\n";
 
     const bool mapping = rotation.has_value() || calibration.has_value();
     const Calibration cal = calibration.value_or(Calibration{0, 0, decoder.xMax, decoder.yMax});
     PointerState state;
-    std::vector<uint8_t> report(device.caps.inputReportByteLength);
+    std::vector<uint8_t> report(caps.inputReportByteLength);
     for (const HidRecordedReport& r : rec.reports) {
         // As a Windows read would have it: the report ID byte first, zero without report IDs,
         // padded to the input report length.
-        const size_t offset = device.usesReportIds ? 0 : 1;
+        const size_t offset = usesReportIds ? 0 : 1;
         PenSample s;
         bool decoded = false;
         if (!report.empty() && r.bytes.size() + offset <= report.size()) {
             std::fill(report.begin(), report.end(), 0);
             std::copy(r.bytes.begin(), r.bytes.end(), report.begin() + static_cast<long>(offset));
             decoded =
-                device.HasInputReport(report[0]) &&
                 decoder.Decode(device, report.data(), static_cast<uint32_t>(report.size()), s);
         }
         if (!decoded) {

@@ -240,14 +240,14 @@ private:
         if (used + bits > kMaxReportBits)
             return Fail(at, "report too long");
         used += static_cast<uint32_t>(bits);
-        // Constants, unnamed padding and values wider than 32 bits give no capability.
+        // Constants and unnamed padding give no capability; a value wider than 32 bits (a
+        // 64-bit transducer serial number) does, as Windows counts it, but no array does.
         if (tag != 0x8 || (flags & 1) != 0 || usages_.empty() || bits == 0)
             return;
-        if (g_.reportSize > 32)
-            return;
-
         HidCollection& c = collections_.back();
         const bool variable = (flags & 2) != 0;
+        if (g_.reportSize > 32 && (!variable || g_.reportSize > 0xFFFF))
+            return;
         const auto size = static_cast<uint16_t>(g_.reportSize);
         if (!variable) {
             // An array: its fields index the listed usages, from the logical minimum.
@@ -429,7 +429,9 @@ HidStatus HidCollection::GetUsageValue(uint16_t usagePage, uint16_t usage, uint3
         const uint64_t end = cap.bitOffset + uint64_t{index + 1u} * cap.bitSize;
         if (index >= cap.reportCount || end > uint64_t{length} * 8u)
             return HidStatus::InvalidReportLength;
-        value = ExtractBits(report, cap.bitOffset + index * cap.bitSize, cap.bitSize);
+        // A value wider than 32 bits gives its low 32 bits.
+        value = ExtractBits(report, cap.bitOffset + index * cap.bitSize,
+                            std::min<uint32_t>(cap.bitSize, 32));
         return HidStatus::Success;
     }
     return otherReport ? HidStatus::IncompatibleReportId : HidStatus::UsageNotFound;

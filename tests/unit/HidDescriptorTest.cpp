@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include "QmHidSrv/HidRecording.h"
 #include "support/Descriptors.h"
 
 namespace qm {
@@ -180,6 +183,80 @@ TEST(HidDescriptor, RangeCutShortByTheCountNamesOnlyItsFields) {
     ASSERT_EQ(c.GetUsageValue(1, 0x31, v, report, 3), HidStatus::Success);
     EXPECT_EQ(v, 9u);
     EXPECT_EQ(c.GetUsageValue(1, 0x32, v, report, 3), HidStatus::UsageNotFound);
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+HidRecording LoadFixture(const std::string& name) {
+    std::ifstream in(std::string(QMHID_FIXTURES_DIR) + "/" + name + ".hidrec");
+    HidRecording rec;
+    std::string error;
+    EXPECT_TRUE(ParseHidRecording(in, rec, error)) << name << ": " << error;
+    return rec;
+}
+
+// Each top-level collection split out alone parses to the device it is within the whole
+// descriptor: the same capabilities, fields and reports.
+class SplitCollection : public testing::TestWithParam<const char*> {};
+
+TEST_P(SplitCollection, ParsesAsTheSameDeviceAlone) {
+    const HidRecording rec = LoadFixture(GetParam());
+    const HidDescriptorParse whole =
+        ParseReportDescriptor(rec.descriptor.data(), rec.descriptor.size());
+    ASSERT_TRUE(whole.ok) << whole.error;
+    const auto parts = SplitTopLevelCollections(rec.descriptor.data(), rec.descriptor.size());
+    ASSERT_EQ(parts.size(), whole.collections.size());
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const HidDescriptorParse alone = ParseReportDescriptor(parts[i].data(), parts[i].size());
+        ASSERT_TRUE(alone.ok) << i << ": " << alone.error;
+        ASSERT_EQ(alone.collections.size(), 1u) << i;
+        const HidCollection& a = alone.collections[0];
+        const HidCollection& w = whole.collections[i];
+        EXPECT_EQ(a.caps.usagePage, w.caps.usagePage) << i;
+        EXPECT_EQ(a.caps.usage, w.caps.usage) << i;
+        EXPECT_EQ(a.caps.inputReportByteLength, w.caps.inputReportByteLength) << i;
+        EXPECT_EQ(a.caps.featureReportByteLength, w.caps.featureReportByteLength) << i;
+        EXPECT_EQ(a.caps.numberInputValueCaps, w.caps.numberInputValueCaps) << i;
+        EXPECT_EQ(a.caps.numberInputButtonCaps, w.caps.numberInputButtonCaps) << i;
+        EXPECT_EQ(a.inputReportIds, w.inputReportIds) << i;
+        ASSERT_EQ(a.inputCaps.size(), w.inputCaps.size()) << i;
+        for (size_t k = 0; k < a.inputCaps.size(); ++k) {
+            EXPECT_EQ(a.inputCaps[k].bitOffset, w.inputCaps[k].bitOffset) << i << "/" << k;
+            EXPECT_EQ(a.inputCaps[k].logicalMax, w.inputCaps[k].logicalMax) << i << "/" << k;
+            EXPECT_EQ(a.inputCaps[k].usageMin, w.inputCaps[k].usageMin) << i << "/" << k;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, SplitCollection,
+                         testing::Values("egalax_0eef_7224", "nexio_1870_0100", "n_trig_1b96_0c03",
+                                         "gxtp_27c6_0113", "elan_04f3_2a49", "goodix_27c6_0e00"));
+
+TEST(SplitTopLevelCollections, CutShortOrUnclosedGivesNothing) {
+    const uint8_t unclosed[] = {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01};
+    EXPECT_TRUE(SplitTopLevelCollections(unclosed, sizeof unclosed).empty());
+    const uint8_t cut[] = {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01, 0x26, 0xFF};
+    EXPECT_TRUE(SplitTopLevelCollections(cut, sizeof cut).empty());
+}
+
+// A 64-bit value (a transducer serial number) is a value capability, as Windows counts it;
+// reading it gives its low 32 bits.
+TEST(HidDescriptor, AValueWiderThan32BitsIsACapability) {
+    const uint8_t d[] = {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01, 0x09, 0x5B, 0x15, 0x00,
+                         0x25, 0xFF, 0x75, 0x40, 0x95, 0x01, 0x81, 0x02, 0xC0};
+    const HidDescriptorParse p = ParseReportDescriptor(d, sizeof d);
+    ASSERT_TRUE(p.ok) << p.error;
+    const HidCollection& c = p.collections[0];
+    EXPECT_EQ(c.caps.numberInputValueCaps, 1u);
+    EXPECT_EQ(c.caps.inputReportByteLength, 9u);
+    const uint8_t report[9] = {0, 0x78, 0x56, 0x34, 0x12, 0xEF, 0xCD, 0xAB, 0x89};
+    uint32_t value = 0;
+    ASSERT_EQ(c.GetUsageValue(0x0D, 0x5B, value, report, sizeof report), HidStatus::Success);
+    EXPECT_EQ(value, 0x12345678u);
 }
 
 }  // namespace

@@ -24,8 +24,15 @@ HidStatus Status(NTSTATUS s) {
 
 class Win32HidParser final : public IHidReportParser {
 public:
-    explicit Win32HidParser(PHIDP_PREPARSED_DATA data) : data_(data) {}
-    ~Win32HidParser() override { HidD_FreePreparsedData(data_); }
+    Win32HidParser(PHIDP_PREPARSED_DATA data, void (*release)(void*), void* context)
+        : data_(data), release_(release), context_(context) {}
+    ~Win32HidParser() override {
+        if (release_ != nullptr) {
+            release_(context_);
+        } else {
+            HidD_FreePreparsedData(data_);
+        }
+    }
 
     HidStatus GetCaps(HidCaps& out) const override {
         HIDP_CAPS caps{};
@@ -97,6 +104,8 @@ public:
 
 private:
     PHIDP_PREPARSED_DATA data_;
+    void (*release_)(void*);
+    void* context_;
 };
 
 class Win32HidFile final : public IHidFile {
@@ -168,7 +177,8 @@ public:
         PHIDP_PREPARSED_DATA data = nullptr;
         if (!HidD_GetPreparsedData(file_, &data))
             return nullptr;
-        auto parser = std::unique_ptr<Win32HidParser>(new (std::nothrow) Win32HidParser(data));
+        auto parser = std::unique_ptr<Win32HidParser>(new (std::nothrow)
+                                                          Win32HidParser(data, nullptr, nullptr));
         if (parser == nullptr) {
             HidD_FreePreparsedData(data);
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -184,6 +194,15 @@ private:
 };
 
 }  // namespace
+
+std::unique_ptr<IHidReportParser> MakeWin32HidParser(void* preparsedData, void (*release)(void*),
+                                                     void* context) {
+    auto parser = std::unique_ptr<Win32HidParser>(new (std::nothrow) Win32HidParser(
+        static_cast<PHIDP_PREPARSED_DATA>(preparsedData), release, context));
+    if (parser == nullptr && release != nullptr)
+        release(context);
+    return parser;
+}
 
 std::unique_ptr<IHidFile> Win32HidBackend::Open(const char* path, HidOpenMode mode) {
     const bool reading = mode == HidOpenMode::Reading;
