@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
             // As hidraw gives it: no leading zero byte without report IDs.
             const size_t skip = c.usesReportIds ? 0 : 1;
             char stamp[64];
-            std::snprintf(stamp, sizeof stamp, "E: %06u.%06u %zu", tick / 1000000,
-                          tick % 1000000, report.size() - skip);
+            std::snprintf(stamp, sizeof stamp, "E: %06u.%06u %zu", tick / 1000000, tick % 1000000,
+                          report.size() - skip);
             tick += 7000;
             std::cout << stamp;
             for (size_t i = skip; i < report.size(); ++i) {
