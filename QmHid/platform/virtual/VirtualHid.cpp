@@ -94,6 +94,8 @@ public:
             SetLastErrorCode(kErrorGenFailure);
             return nullptr;
         }
+        if (device_->parserSource_)
+            return device_->parserSource_();
         return std::make_unique<HidCollection>(device_->Collection());
     }
 
@@ -168,6 +170,11 @@ std::vector<std::shared_ptr<VirtualHidDevice>> VirtualHidDevice::FromDescriptor(
                                                          std::move(parse.collections[i])));
     }
     return out;
+}
+
+void VirtualHidDevice::SetParserSource(std::function<std::unique_ptr<IHidReportParser>()> source) {
+    LockGuard guard(lock_);
+    parserSource_ = std::move(source);
 }
 
 void VirtualHidDevice::SetString(HidStringKind kind, std::optional<std::u16string> value) {

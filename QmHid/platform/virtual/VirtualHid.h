@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,9 @@ public:
     // Every read call blocks this long before it starts.
     void SetReadStall(uint32_t ms);
     void SetFailPreparsedData(bool fail);
+    // Where the preparsed data comes from: by default a copy of the collection; the Windows
+    // tests give Windows' own parser of the same collection.
+    void SetParserSource(std::function<std::unique_ptr<IHidReportParser>()> source);
     size_t OpenFiles();
     size_t ReadsStarted();
 
@@ -64,6 +68,7 @@ private:
     bool failReads_ = false;
     bool vanished_ = false;
     bool failPreparsed_ = false;
+    std::function<std::unique_ptr<IHidReportParser>()> parserSource_;
     uint32_t stallMs_ = 0;
     size_t readsStarted_ = 0;
 };
