@@ -19,7 +19,10 @@ public:
     qm::PipeResult Read(uint8_t*, uint32_t, uint32_t&, qm::Event&) override {
         return qm::PipeResult::Stop;
     }
-    void Write(const uint8_t*, uint32_t) override {}
+    qm::PipeResult Write(const uint8_t*, uint32_t, uint32_t, qm::Event&) override {
+        return qm::PipeResult::Broken;
+    }
+    void Interrupt() override {}
     void Disconnect() override {}
     void Close() override {}
     bool Push(const uint8_t*, uint32_t, uint32_t) override { return false; }
