@@ -5,13 +5,13 @@ find_package(Threads REQUIRED)
 
 add_library(qmhid_core STATIC
   QmHid/QmHidSrv/PointerMapping.cpp
-  QmHid/QmHidSrv/HidDescriptor.cpp
-  QmHid/QmHidSrv/HidDescriptorSplit.cpp
+  QmHid/hid/HidDescriptor.cpp
+  QmHid/hid/HidDescriptorSplit.cpp
   QmHid/QmHidSrv/HidDevMgr.cpp
   QmHid/QmHidSrv/HidDevice.cpp
   QmHid/QmHidSrv/HidTablet.cpp
-  QmHid/QmHidSrv/HidRecording.cpp
-  QmHid/QmHidSrv/DecodeTool.cpp
+  QmHid/hid/HidRecording.cpp
+  QmHid/QmHidLinux/DecodeTool.cpp
   QmHid/platform/virtual/RecordingPointerOutput.cpp
   QmHid/platform/virtual/VirtualHid.cpp
   QmHid/platform/virtual/VirtualDeviceWatcher.cpp
@@ -29,8 +29,17 @@ add_library(qmhid_core STATIC
 target_include_directories(qmhid_core PUBLIC ${CMAKE_SOURCE_DIR}/QmHid)
 target_link_libraries(qmhid_core PUBLIC Threads::Threads)
 
-add_executable(qmhidsrv QmHid/QmHidSrv/main_linux.cpp)
-target_link_libraries(qmhidsrv PRIVATE qmhid_core)
+# The Linux-only platform: hidraw, udev (Debian's libudev-dev), evdev and uinput.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(UDEV REQUIRED IMPORTED_TARGET libudev)
+add_library(qmhid_linux STATIC
+  QmHid/platform/linux/Hidraw.cpp
+  QmHid/platform/linux/UdevDeviceWatcher.cpp
+  QmHid/platform/linux/Uinput.cpp)
+target_link_libraries(qmhid_linux PUBLIC qmhid_core PkgConfig::UDEV)
+
+add_executable(qmhidsrv QmHid/QmHidLinux/QmHidSrvMain.cpp)
+target_link_libraries(qmhidsrv PRIVATE qmhid_linux)
 
 # The screen-rotation client as a shared library over the AF_UNIX pipe.
 add_library(qmwintab SHARED QmHid/QmWinTab/QmWinTabLinux.cpp QmHid/QmWinTab/ScreenRotate.cpp
@@ -38,10 +47,10 @@ add_library(qmwintab SHARED QmHid/QmWinTab/QmWinTabLinux.cpp QmHid/QmWinTab/Scre
 target_include_directories(qmwintab PRIVATE ${CMAKE_SOURCE_DIR}/QmHid)
 set_target_properties(qmwintab PROPERTIES CXX_VISIBILITY_PRESET hidden POSITION_INDEPENDENT_CODE ON)
 
-add_executable(qmhid-ctl QmHid/QmHidSrv/CtlMain.cpp)
+add_executable(qmhid-ctl QmHid/QmHidLinux/CtlMain.cpp)
 target_link_libraries(qmhid-ctl PRIVATE qmhid_core)
 
-add_executable(qmhid-decode QmHid/QmHidSrv/DecodeMain.cpp)
+add_executable(qmhid-decode QmHid/QmHidLinux/DecodeMain.cpp)
 target_link_libraries(qmhid-decode PRIVATE qmhid_core)
 
 # Tests that run threads of their own carry the label "threaded": they also run under TSan.

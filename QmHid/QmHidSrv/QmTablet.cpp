@@ -76,6 +76,7 @@ CQmTablet::CQmTablet(CHidDevMgr& owner, ITabletHost& host, const char* path)
     active_.calibration = slots_[rotation].calibration;
     pending_ = active_;
     configured_ = true;
+    host_.Pointer().DescribePen(PenDescription{PressureMax(), 0, 0});
     if (!StartReading(true)) {
         host_.SetStatusCode(kStatusTabletActivationFailure);
         owner.lastError = GetLastErrorCode();
@@ -143,7 +144,8 @@ uint32_t CQmTablet::SetRawMode(uint8_t flag) {
     return 0;
 }
 
-void CQmTablet::OnPenData(uint32_t x, uint32_t y, uint32_t, uint32_t buttons, uint32_t) {
+void CQmTablet::OnPenData(uint32_t x, uint32_t y, uint32_t pressure, uint32_t buttons,
+                          uint32_t inRange) {
     host_.SetActiveDevice(this);
     bool force = false;
     if (pendingDirty_.load(std::memory_order_acquire)) {
@@ -165,8 +167,13 @@ void CQmTablet::OnPenData(uint32_t x, uint32_t y, uint32_t, uint32_t buttons, ui
         }
         return;
     }
-    MapAndEmit(host_.Pointer(), active_.calibration, active_.rotation, pointer_,
-               static_cast<int32_t>(x), static_cast<int32_t>(y), buttonByte, force);
+    PointerEvent e = MapSample(active_.calibration, active_.rotation, pointer_,
+                               static_cast<int32_t>(x), static_cast<int32_t>(y), buttonByte, force);
+    e.buttons = static_cast<uint8_t>(buttonByte & 3);
+    e.inRange = inRange != 0 ? 1 : 0;
+    e.pressure = pressure;
+    e.pressureMax = PressureMax();
+    host_.Pointer().Inject(e);
 }
 
 }  // namespace qm

@@ -80,7 +80,7 @@ void CQmTabMgr::OnDeviceArrival(const char* path) {
     char16_t text[260];
     QueryManufacturerString(Backend(), path, text, sizeof text);
     text[259] = 0;
-    if (!ContainsMarker(text)) {
+    if (!acceptAny_ && !ContainsMarker(text)) {
         QueryProductString(Backend(), path, text, sizeof text);
         text[259] = 0;
         if (!ContainsMarker(text))

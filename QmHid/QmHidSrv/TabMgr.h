@@ -71,6 +71,8 @@ public:
     void ApplyRotation(int32_t orientation, CQmTablet* tablet);
 
     bool StartService();
+    // Takes every digitizer, not only the product's (set before the start).
+    void SetAcceptAnyDigitizer(bool any) { acceptAny_ = any; }
     // False when a thread did not end within its bound: it was left running, and the manager
     // must then not be destroyed (the hosts end the process instead).
     bool StopService();
@@ -109,6 +111,7 @@ private:
     std::atomic<uint32_t> statusCode_{0};
     bool pipeOpen_ = false;        // guarded by pushLock_
     bool pipeThreadLeft_ = false;  // the service thread's
+    bool acceptAny_ = false;       // set before the window thread starts
 };
 
 // Handles one received control message of n bytes in buffer (1024 bytes); returns the size of

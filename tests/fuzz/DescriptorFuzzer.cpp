@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "QmHidSrv/HidDescriptor.h"
+#include "hid/HidDescriptor.h"
 #include "QmHidSrv/HidTablet.h"
 #include "QmHidSrv/PointerMapping.h"
 

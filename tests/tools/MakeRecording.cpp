@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "QmHidSrv/HidDescriptor.h"
-#include "QmHidSrv/HidRecording.h"
+#include "hid/HidDescriptor.h"
+#include "hid/HidRecording.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "QmHidSrv/HidDescriptor.h"
+#include "hid/HidDescriptor.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
 
-#include "QmHidSrv/HidRecording.h"
+#include "hid/HidRecording.h"
 #include "support/Descriptors.h"
 
 namespace qm {

@@ -172,11 +172,13 @@ TEST(ServiceProgram, AClientThatFloodsAndNeverReadsDoesNotHoldUpSigterm) {
 }
 
 TEST(ServiceProgram, ARivalServiceOnTheSamePipeExitsAndTheFirstKeepsServing) {
+    const std::string fixture = std::string(QMHID_FIXTURES_DIR) + "/quillmark_pen.hidrec";
     const std::string dir = TempDir();
     const std::string pipe = dir + "/pipe";
     Process first;
     first.err = dir + "/first";
-    ASSERT_TRUE(first.Start({"--pipe", pipe, "--state-dir", dir + "/state"}));
+    ASSERT_TRUE(first.Start(
+        {"--pipe", pipe, "--state-dir", dir + "/state", "--replay", fixture, "--pointer", "none"}));
     ASSERT_TRUE(WaitForRunning(first)) << first.Log();
     for (int run = 0; run < 10; ++run) {
         // A client is connected and served: the first does not listen meanwhile.
@@ -188,7 +190,8 @@ TEST(ServiceProgram, ARivalServiceOnTheSamePipeExitsAndTheFirstKeepsServing) {
         ASSERT_TRUE(client.TimedWrite(m, 24, 5000) && client.TimedRead(m, 24, 5000)) << run;
         Process rival;
         rival.err = dir + "/rival";
-        ASSERT_TRUE(rival.Start({"--pipe", pipe, "--state-dir", dir + "/state"}));
+        ASSERT_TRUE(rival.Start({"--pipe", pipe, "--state-dir", dir + "/state", "--replay", fixture,
+                                 "--pointer", "none"}));
         EXPECT_EQ(rival.WaitFor(10000), 1) << run;
         EXPECT_NE(rival.Log().find("in use by another qmhidsrv (process " +
                                    std::to_string(first.pid) + ")"),

@@ -2,7 +2,7 @@
 // the options and the JSON Lines of qmhid-decode.
 #include <iostream>
 
-#include "QmHidSrv/DecodeTool.h"
+#include "QmHidLinux/DecodeTool.h"
 #include "tests/wine/HidParseSys.h"
 
 int main(int argc, char** argv) {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <new>
 
-#include "QmHidSrv/HidDescriptor.h"
+#include "hid/HidDescriptor.h"
 #include "platform/win32/HidBackend.h"
 
 namespace qm::test {

@@ -15,8 +15,8 @@
 #include <mutex>
 #include <vector>
 
-#include "QmHidSrv/HidDescriptor.h"
-#include "QmHidSrv/HidRecording.h"
+#include "hid/HidDescriptor.h"
+#include "hid/HidRecording.h"
 #include "QmHidSrv/PointerMapping.h"
 #include "QmHidSrv/TabMgr.h"
 #include "platform/win32/DisplayOrientation.h"

@@ -87,6 +87,8 @@ bool UnixPipeServer::Claim(long* owner) {
         close(fd);
         return false;
     }
+    if (group_ != static_cast<unsigned>(-1)) [[maybe_unused]]
+        int owned = fchown(fd, static_cast<uid_t>(-1), group_);
     // The owner's process id, for the message a rival prints.
     char text[24];
     const int n = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));

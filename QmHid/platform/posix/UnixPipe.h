@@ -35,6 +35,8 @@ public:
     bool Push(const uint8_t* message, uint32_t length, uint32_t timeoutMs) override;
 
     const std::string& Path() const { return path_; }
+    // The group the socket and its lock file are given (-1: the creator's); set before Create.
+    void SetGroup(unsigned group) { group_ = group; }
     // The default: /run/qmhidsrv/pipe as root, else $XDG_RUNTIME_DIR/qmhidsrv.pipe.
     static std::string DefaultPath();
 
@@ -50,6 +52,7 @@ private:
     std::atomic<int> client_{-1};
     Mutex clientLock_;
     bool created_ = false;
+    unsigned group_ = static_cast<unsigned>(-1);
 };
 
 class UnixPipeClient final : public IPipeClient {

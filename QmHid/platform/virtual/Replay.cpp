@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "QmHidSrv/HidDescriptor.h"
+#include "hid/HidDescriptor.h"
 
 namespace qm {
 

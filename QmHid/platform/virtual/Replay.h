@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "QmHidSrv/HidRecording.h"
+#include "hid/HidRecording.h"
 #include "platform/Sync.h"
 #include "platform/virtual/VirtualHid.h"
 

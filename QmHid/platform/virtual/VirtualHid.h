@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "QmHidSrv/HidDescriptor.h"
+#include "hid/HidDescriptor.h"
 #include "platform/Hid.h"
 #include "platform/Sync.h"
 

@@ -1,5 +1,7 @@
 // qmhid-ctl: talks to a running qmhidsrv over its control pipe.
 //   qmhid-ctl [--pipe PATH] list | rotate ANGLE | raw INDEX COUNT
+//             | set-calibration INDEX XORIGIN YORIGIN XEXTENT YEXTENT
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,15 +58,40 @@ int main(int argc, char** argv) {
         std::printf("ScreenRotate: %d\n", r);
         return r == -1 ? 1 : 0;
     }
-    if (command != "list" && command != "raw") {
+    const bool setCalibration = command == "set-calibration" && i + 5 < argc;
+    if (command != "list" && command != "raw" && !setCalibration) {
         std::fprintf(stderr,
-                     "usage: qmhid-ctl [--pipe PATH] list | rotate ANGLE | raw INDEX COUNT\n");
+                     "usage: qmhid-ctl [--pipe PATH] list | rotate ANGLE | raw INDEX COUNT\n"
+                     "                 | set-calibration INDEX XORIGIN YORIGIN XEXTENT "
+                     "YEXTENT\n");
         return 2;
     }
     if (!pipe.Open()) {
-        std::fprintf(stderr, "qmhid-ctl: %s: no service, or another client holds the pipe\n",
-                     path.c_str());
+        if (pipe.OpenError() == EACCES) {
+            std::fprintf(stderr,
+                         "qmhid-ctl: %s: permission denied (members of the group qmhid may "
+                         "use the service)\n",
+                         path.c_str());
+        } else {
+            std::fprintf(stderr, "qmhid-ctl: %s: no service, or another client holds the pipe\n",
+                         path.c_str());
+        }
         return 1;
+    }
+    if (setCalibration) {
+        const uint64_t token =
+            TokenAt(pipe, static_cast<uint16_t>(std::atoi(argv[i + 1])), nullptr);
+        if (token == 0) {
+            std::fprintf(stderr, "qmhid-ctl: no tablet at index %s\n", argv[i + 1]);
+            return 1;
+        }
+        uint8_t m[32];
+        BeginRequest(m, sizeof m, kSetCalibration, token);
+        for (int k = 0; k < 4; ++k)
+            Put32(m + 16 + 4 * k, static_cast<uint32_t>(std::atoi(argv[i + 2 + k])));
+        const bool sent = pipe.TimedWrite(m, sizeof m, 5000);
+        pipe.Close();
+        return sent ? 0 : 1;
     }
     if (command == "list") {
         uint32_t count = 0;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <grp.h>
 #include <memory>
 #include <pthread.h>
 #include <string>
@@ -13,6 +14,9 @@
 #include "QmHidSrv/TabMgr.h"
 #include "platform/posix/FileSettingsStore.h"
 #include "platform/posix/PrintPointerOutput.h"
+#include "platform/linux/Hidraw.h"
+#include "platform/linux/Uinput.h"
+#include "platform/linux/UdevDeviceWatcher.h"
 #include "platform/posix/UnixPipe.h"
 #include "platform/virtual/Replay.h"
 #include "platform/virtual/VirtualDeviceWatcher.h"
@@ -21,7 +25,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qmhidsrv [--pipe PATH] [--state-dir DIR] [--replay FILE]... [--replay-loop]\n"
-    "                [--pointer print|none]\n";
+    "                [--pointer pen|mouse|print|none] [--any-digitizer]\n"
+    "  Without --replay it drives the pens attached (hidraw, udev, uinput).\n";
 
 // Without a pointer backend the events go nowhere; --pointer print shows them.
 class DiscardPointerOutput final : public qm::IPointerOutput {
@@ -50,10 +55,14 @@ private:
 };
 
 // Makes the folders above a path (the pipe's), readable by owner and group only.
-void MakeParents(const std::string& path) {
-    for (size_t i = 1; i < path.size(); ++i)
-        if (path[i] == '/')
-            mkdir(path.substr(0, i).c_str(), 0750);
+void MakeParents(const std::string& path, gid_t group) {
+    for (size_t i = 1; i < path.size(); ++i) {
+        if (path[i] != '/')
+            continue;
+        const std::string dir = path.substr(0, i);
+        if (mkdir(dir.c_str(), 0750) == 0 && group != static_cast<gid_t>(-1)) [[maybe_unused]]
+            int rc = chown(dir.c_str(), static_cast<uid_t>(-1), group);
+    }
 }
 
 }  // namespace
@@ -63,7 +72,8 @@ int main(int argc, char** argv) {
     std::string stateDir = qm::FileSettingsStore::DefaultDirectory();
     std::vector<std::string> replays;
     bool loop = false;
-    bool print = false;
+    bool anyDigitizer = false;
+    std::string pointerKind;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool value = i + 1 < argc;
@@ -77,8 +87,11 @@ int main(int argc, char** argv) {
             loop = true;
         } else if (a == "--pointer" && value &&
                    (std::strcmp(argv[i + 1], "print") == 0 ||
-                    std::strcmp(argv[i + 1], "none") == 0)) {
-            print = std::strcmp(argv[++i], "print") == 0;
+                    std::strcmp(argv[i + 1], "none") == 0 || std::strcmp(argv[i + 1], "pen") == 0 ||
+                    std::strcmp(argv[i + 1], "mouse") == 0)) {
+            pointerKind = argv[++i];
+        } else if (a == "--any-digitizer") {
+            anyDigitizer = true;
         } else {
             std::fputs(kUsage, stderr);
             return 2;
@@ -92,14 +105,42 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    qm::VirtualHidBackend backend;
-    qm::VirtualDeviceWatcher watcher(backend);
+    // Replayed tablets, or the pens attached through hidraw and udev.
+    const bool replaying = !replays.empty();
+    if (pointerKind.empty())
+        pointerKind = replaying ? "print" : "pen";
+    qm::VirtualHidBackend virtualHid;
+    qm::VirtualDeviceWatcher virtualWatcher(virtualHid);
+    qm::HidrawBackend hidraw;
+    qm::UdevDeviceWatcher udevWatcher(hidraw);
+    qm::IHidBackend& backend = replaying ? static_cast<qm::IHidBackend&>(virtualHid) : hidraw;
+    qm::IDeviceWatcher& watcher =
+        replaying ? static_cast<qm::IDeviceWatcher&>(virtualWatcher) : udevWatcher;
+
     qm::FixedDisplayOrientation display;  // no orientation source here
     qm::FileSettingsStore store(stateDir);
     qm::PrintPointerOutput printer(1);
     DiscardPointerOutput discard;
-    MakeParents(pipePath);
+    qm::UinputPointerOutput uinput(pointerKind == "mouse" ? qm::UinputPointerOutput::Kind::Mouse
+                                                          : qm::UinputPointerOutput::Kind::Pen);
+    qm::IPointerOutput* pointer = &discard;
+    if (pointerKind == "print") {
+        pointer = &printer;
+    } else if (pointerKind == "pen" || pointerKind == "mouse") {
+        std::string error;
+        if (!uinput.Open(error)) {
+            Log("start failed: " + error);
+            return 1;
+        }
+        pointer = &uinput;
+    }
+
+    // Members of the group qmhid may use the pipe, where that group exists.
+    const group* g = getgrnam("qmhid");
+    const gid_t pipeGroup = g != nullptr ? g->gr_gid : static_cast<gid_t>(-1);
+    MakeParents(pipePath, pipeGroup);
     qm::UnixPipeServer pipe(pipePath);
+    pipe.SetGroup(pipeGroup);
     // The name is this service's for its whole life, or the service does not run.
     long owner = 0;
     if (!pipe.Claim(&owner)) {
@@ -109,8 +150,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     StderrLog log(pipePath);
-    qm::IPointerOutput& pointer = print ? static_cast<qm::IPointerOutput&>(printer) : discard;
-    qm::CQmTabMgr manager({backend, watcher, display, store, pointer, pipe, &log});
+    qm::CQmTabMgr manager({backend, watcher, display, store, *pointer, pipe, &log});
+    manager.SetAcceptAnyDigitizer(anyDigitizer);
 
     std::vector<std::unique_ptr<qm::ReplayTablet>> tablets;
     for (size_t n = 0; n < replays.size(); ++n) {
@@ -121,7 +162,7 @@ int main(int argc, char** argv) {
             Log(error);
             return 2;
         }
-        backend.Add(tablet->Device());
+        virtualHid.Add(tablet->Device());
         tablets.push_back(std::move(tablet));
     }
 
@@ -132,9 +173,13 @@ int main(int argc, char** argv) {
         Log(text);
         return 1;
     }
-    watcher.WaitIdle(5000);  // the start-up enumeration has made the tablets
+    if (replaying)
+        virtualWatcher.WaitIdle(5000);  // the start-up enumeration has made the tablets
     Log("running; control pipe " + pipePath + ", settings in " + stateDir + ", " +
-        std::to_string(manager.DeviceCount()) + " tablet(s)");
+        std::to_string(manager.DeviceCount()) + " tablet(s)" +
+        (replaying ? std::string()
+                   : std::string(", devices from ") + udevWatcher.Source() + " events, output " +
+                         pointerKind));
     for (auto& t : tablets)
         t->Start(loop);
 

@@ -1,4 +1,4 @@
-#include "QmHidSrv/HidDescriptor.h"
+#include "hid/HidDescriptor.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "QmHidSrv/HidRecording.h"
+#include "hid/HidRecording.h"
 
 #include <cstdlib>
 #include <sstream>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Hid.h"
+#include "hid/HidReportParser.h"
 
 namespace qm {
 

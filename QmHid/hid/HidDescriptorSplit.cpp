@@ -1,7 +1,7 @@
 #include <array>
 #include <optional>
 
-#include "QmHidSrv/HidDescriptor.h"
+#include "hid/HidDescriptor.h"
 
 namespace qm {
 

@@ -1,11 +1,11 @@
-#include "QmHidSrv/DecodeTool.h"
+#include "QmHidLinux/DecodeTool.h"
 
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 
-#include "QmHidSrv/HidDescriptor.h"
-#include "QmHidSrv/HidRecording.h"
+#include "hid/HidDescriptor.h"
+#include "hid/HidRecording.h"
 #include "QmHidSrv/HidTablet.h"
 #include "QmHidSrv/PointerMapping.h"
 

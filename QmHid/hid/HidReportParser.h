@@ -1,0 +1,72 @@
+// The report-descriptor queries of one top-level collection, with the meaning of the Windows
+// HID parser's structures and status values. Answered by the project's own parser (hid/) and,
+// on Windows, by HidP_* on preparsed data. Standard C++ only: this sits below the service core
+// and the platform layer alike.
+#pragma once
+
+#include <cstdint>
+
+namespace qm {
+
+// Status values of the report queries, with the values the Windows HID parser uses.
+enum class HidStatus : uint32_t {
+    Success = 0x00110000,
+    InvalidReportType = 0xC0110002,
+    InvalidReportLength = 0xC0110003,
+    UsageNotFound = 0xC0110004,
+    InsufficientResources = 0xC0110006,
+    BufferTooSmall = 0xC0110007,
+    IncompatibleReportId = 0xC011000A,
+    ReportDoesNotExist = 0xC0110010,
+};
+
+// The top-level collection's summary (HIDP_CAPS). Lengths count the report ID byte.
+struct HidCaps {
+    uint16_t usage = 0;
+    uint16_t usagePage = 0;
+    uint16_t inputReportByteLength = 0;
+    uint16_t outputReportByteLength = 0;
+    uint16_t featureReportByteLength = 0;
+    uint16_t numberInputButtonCaps = 0;
+    uint16_t numberInputValueCaps = 0;
+};
+
+// One input value capability (the fields of HIDP_VALUE_CAPS that are used).
+struct HidValueCaps {
+    uint16_t usagePage = 0;
+    uint8_t reportId = 0;
+    bool isRange = false;
+    uint16_t usageMin = 0;
+    uint16_t usageMax = 0;
+    uint16_t bitSize = 0;
+    uint16_t reportCount = 0;
+    int32_t logicalMin = 0;
+    int32_t logicalMax = 0;
+};
+
+struct UsageAndPage {
+    uint16_t usage = 0;
+    uint16_t usagePage = 0;
+};
+
+// The report-descriptor queries of one top-level collection, for input reports and any link
+// collection. A report starts with its report ID byte (0 without report IDs) and must be
+// inputReportByteLength long. None of these allocate.
+class IHidReportParser {
+public:
+    virtual ~IHidReportParser() = default;
+    virtual HidStatus GetCaps(HidCaps& caps) const = 0;
+    // Fills up to `count` records of the input values of (page, usage); count becomes the
+    // number filled.
+    virtual HidStatus GetSpecificValueCaps(uint16_t usagePage, uint16_t usage, HidValueCaps* caps,
+                                           uint16_t& count) const = 0;
+    // The raw bits of one value usage, unsigned, without sign extension.
+    virtual HidStatus GetUsageValue(uint16_t usagePage, uint16_t usage, uint32_t& value,
+                                    const uint8_t* report, uint32_t length) const = 0;
+    // The active buttons of all pages; fails with BufferTooSmall when more are active than
+    // `count` (count then says how many there are).
+    virtual HidStatus GetUsagesEx(UsageAndPage* list, uint32_t& count, const uint8_t* report,
+                                  uint32_t length) const = 0;
+};
+
+}  // namespace qm
