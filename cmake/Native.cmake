@@ -71,3 +71,13 @@ add_subdirectory(bench)
 # Makes the reports of the decoder fixtures from their descriptors (tests/fixtures/README.md).
 add_executable(make-recording tests/tools/MakeRecording.cpp)
 target_link_libraries(make-recording PRIVATE qmhid_core)
+
+# The kernel end-to-end test's helpers: a uhid pen made of a recording (static, so it runs
+# anywhere), and a reader that checks an event node against the mapping's prediction.
+add_executable(qmhid-uhid tests/kernel/UhidPen.cpp QmHid/hid/HidRecording.cpp)
+target_include_directories(qmhid-uhid PRIVATE ${CMAKE_SOURCE_DIR}/QmHid)
+if(QMHID_SANITIZE STREQUAL "")
+  target_link_options(qmhid-uhid PRIVATE -static)
+endif()
+add_executable(qmhid-evcheck tests/kernel/EventCheck.cpp)
+target_link_libraries(qmhid-evcheck PRIVATE qmhid_linux)

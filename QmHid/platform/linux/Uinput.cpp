@@ -91,8 +91,14 @@ void UinputPointerOutput::DescribePen(const PenDescription& pen) {
     if (kind_ != Kind::Pen || fd_ < 0)
         return;
     LockGuard guard(createLock_);
-    if (ready_)
+    // A device made for a pen without pressure is made again for the first pen with it, so
+    // that pressure keeps its own range; otherwise the first pen's range stays.
+    if (ready_ && (pressureMax_ > 0 || pen.pressureMax <= 0))
         return;
+    if (ready_) {
+        ready_ = false;
+        ioctl(fd_, UI_DEV_DESTROY);
+    }
     Create(pen.pressureMax, pen.xResolution > 0 ? pen.xResolution : kNominalResolution,
            pen.yResolution > 0 ? pen.yResolution : kNominalResolution);
 }

@@ -26,8 +26,9 @@ public:
 
     // Opens /dev/uinput (or path); false with a one-line reason.
     bool Open(std::string& error, const char* path = "/dev/uinput");
-    // The pen device is made for the first pen described (its pressure range); the mouse
-    // device at Open. Later pens' pressure is scaled into the first one's range.
+    // The pen device is made for the first pen described, with its pressure range (made
+    // again for the first pen with pressure when the first had none); the mouse device at
+    // Open. Other pens' pressure is scaled into that range.
     void DescribePen(const PenDescription& pen) override;
     uint32_t Inject(const PointerEvent& event) override;
     // The device's name in sysfs, once made ("" before).

@@ -1,0 +1,137 @@
+#!/bin/bash
+# Runs inside the QEMU guest, chrooted into the host's root: a uhid QUILLMARK pen, qmhidsrv on
+# real devices, and checks of what reaches the uinput device. Prints a line per check and
+# "kernel: N passed, N failed" at the end.
+#   guest-test.sh REPO BUILD
+repo=$1 build=$2
+fixture=$repo/tests/fixtures/quillmark_pen.hidrec
+pipe=/tmp/qmhid.pipe state=/tmp/state
+passed=0 failed=0
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+check() { # name, then the command
+    local name=$1
+    shift
+    if "$@" >/tmp/check.out 2>&1; then
+        passed=$((passed + 1))
+        echo "ok   $name: $(tail -1 /tmp/check.out)"
+    else
+        failed=$((failed + 1))
+        echo "FAIL $name"
+        sed 's/^/     /' /tmp/check.out | tail -40
+    fi
+}
+wait_for() { # seconds, then a command that succeeds once ready
+    local n=$(($1 * 10))
+    shift
+    for ((i = 0; i < n; i++)); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+    return 1
+}
+
+# A uhid pen fed by commands through a fifo on fd 7 (or 8 for a second one).
+pen_start() { # fd, then qmhid-uhid's arguments
+    local fd=$1
+    shift
+    rm -f /tmp/uhid$fd.in
+    mkfifo /tmp/uhid$fd.in
+    "$build/qmhid-uhid" "$@" </tmp/uhid$fd.in >/tmp/uhid$fd.out 2>&1 &
+    eval "exec $fd>/tmp/uhid$fd.in"
+    wait_for 5 grep -q created /tmp/uhid$fd.out
+}
+pen_stop() { eval "echo quit >&$1; exec $1>&-"; sleep 0.5; }
+
+# Starts the checker of what the play will bring, plays the recording, waits for the verdict.
+play_and_check() { # checker arguments
+    "$build/qmhid-evcheck" "$@" >/tmp/evcheck.out 2>&1 &
+    local checker=$!
+    wait_for 5 grep -q ready /tmp/evcheck.out
+    echo play >&7
+    wait "$checker"
+    local rc=$?
+    cat /tmp/evcheck.out
+    return $rc
+}
+service_start() { # qmhidsrv arguments
+    "$build/qmhidsrv" --pipe $pipe --state-dir $state "$@" >/tmp/srv.log 2>&1 &
+    srv=$!
+    wait_for 10 grep -q running /tmp/srv.log && wait_for 5 test -S $pipe
+}
+tablets() { "$build/qmhid-ctl" --pipe $pipe list | tail -1; }
+has_tablets() { [ "$(tablets)" = "$1 tablet(s)" ]; }
+stop_service() { # exits 0 within 5 s
+    kill -TERM $srv
+    for ((i = 0; i < 50; i++)); do kill -0 $srv 2>/dev/null || break; sleep 0.1; done
+    wait $srv
+}
+no_device_named() { ! grep -qx "$1" /sys/class/input/*/name; }
+
+check "a uhid pen appears as hidraw" pen_start 7 --name "QUILLMARK Pen" --uniq QM-0001 "$fixture"
+check "qmhidsrv runs on real devices (kernel uevents, no udevd)" service_start
+grep -q "devices from kernel events" /tmp/srv.log || echo "     $(tail -1 /tmp/srv.log)"
+# The recording's descriptor has two top-level collections (a touch screen and the pen), each
+# a digitizer interface of its own: two tablets, the pen listed first (the latest).
+check "both digitizer collections are tablets of the service" wait_for 5 has_tablets 2
+check "uinput device QmHid pen exists" grep -qx "QmHid pen" /sys/class/input/*/name
+check "positions, pressure, tip, barrel and in-range follow the played reports" \
+    play_and_check pen "name:QmHid pen" "$fixture"
+hidraw=$(basename /sys/class/hidraw/hidraw*)
+"$build/qmhid-evcheck" silent "kernel-of:$hidraw" --timeout 3000 >/tmp/silent.out 2>&1 &
+silent=$!
+wait_for 5 grep -q ready /tmp/silent.out
+echo play >&7
+check "the kernel's own event node of the pen delivers nothing while grabbed" wait $silent
+cat /tmp/silent.out
+
+check "qmhid-ctl sets a calibration" "$build/qmhid-ctl" --pipe $pipe set-calibration 0 500 400 3000 3200
+check "the positions follow the calibration" \
+    play_and_check pen "name:QmHid pen" "$fixture" --calibration 500,400,3000,3200
+check "qmhid-ctl rotates by 90" "$build/qmhid-ctl" --pipe $pipe rotate 90
+# 90 on the pipe is the display's 270: rotation index 3. That rotation has no calibration of
+# its own yet, so the one in use stays.
+check "the positions follow the rotation" \
+    play_and_check pen "name:QmHid pen" "$fixture" --rotation 3 --calibration 500,400,3000,3200
+
+pen_stop 7
+check "the destroyed pen leaves the list" wait_for 5 has_tablets 0
+pen_start 7 --name "QUILLMARK Pen" --uniq QM-0001 "$fixture"
+check "the pen created again is back" wait_for 5 has_tablets 2
+# A new tablet takes the display's orientation (none here: 0), so rotation 0's stored slot,
+# in use from the next report on.
+echo play >&7
+wait_for 5 grep -q "played" /tmp/uhid7.out
+check "with its stored calibration" sh -c "'$build/qmhid-ctl' --pipe $pipe list | grep 'calibration 500 400 3000 3200'"
+
+# A descriptor that the kernel takes and the parser refuses (one report ID in two top-level
+# collections), and a pen of another product: both are ignored.
+bad="05 0d 09 02 a1 01 85 01 09 20 a1 00 09 42 15 00 25 01 75 01 95 08 81 02 c0 c0 05 0d 09 02 a1 01 85 01 09 20 a1 00 09 32 15 00 25 01 75 01 95 08 81 02 c0 c0"
+pen_start 8 --name "QUILLMARK Broken" --uniq QM-BAD --descriptor "$bad" "$fixture"
+check "the kernel made a hidraw node of it" wait_for 5 sh -c "ls /sys/class/hidraw | wc -l | grep -qx 2"
+sleep 1
+check "a device whose descriptor the parser refuses is ignored" has_tablets 2
+pen_stop 8
+pen_start 8 --name "Other Pen" --uniq OTHER "$fixture"
+sleep 1
+check "a device of another product is ignored" has_tablets 2
+pen_stop 8
+check "the service still runs" kill -0 $srv
+
+check "SIGTERM: exit 0 within 5 s" stop_service
+check "the uinput device is gone" no_device_named "QmHid pen"
+
+# With udevd: libinput takes the service's pen as a tablet, and the mouse output.
+SYSTEMD_IGNORE_CHROOT=1 /lib/systemd/systemd-udevd --daemon >/dev/null 2>&1
+udevadm trigger --action=add >/dev/null 2>&1
+udevadm settle --timeout=10 >/dev/null 2>&1
+check "qmhidsrv runs with udevd" service_start
+check "its devices come from udev events" grep -q "devices from udev events" /tmp/srv.log
+udevadm settle --timeout=10 >/dev/null 2>&1
+libinput list-devices >/tmp/libinput.out 2>&1
+check "libinput lists QmHid pen as a tablet" \
+    awk '/^Device:/ { pen = ($0 ~ /QmHid pen/) } pen && /^Capabilities:/ && /tablet/ { found = 1 } END { exit !found }' /tmp/libinput.out
+grep -A3 "QmHid pen" /tmp/libinput.out | head -4
+check "SIGTERM again" stop_service
+check "qmhidsrv --pointer mouse runs" service_start --pointer mouse
+check "BTN_LEFT and BTN_RIGHT follow the tip and the barrel" \
+    play_and_check mouse "name:QmHid pointer" "$fixture" --calibration 500,400,3000,3200
+check "SIGTERM with the mouse output" stop_service
+pen_stop 7
+echo "kernel: $passed passed, $failed failed"
