@@ -81,3 +81,5 @@ if(QMHID_SANITIZE STREQUAL "")
 endif()
 add_executable(qmhid-evcheck tests/kernel/EventCheck.cpp)
 target_link_libraries(qmhid-evcheck PRIVATE qmhid_linux)
+
+include(cmake/Package.cmake)

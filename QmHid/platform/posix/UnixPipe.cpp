@@ -87,8 +87,9 @@ bool UnixPipeServer::Claim(long* owner) {
         close(fd);
         return false;
     }
-    if (group_ != static_cast<unsigned>(-1)) [[maybe_unused]]
-        int owned = fchown(fd, static_cast<uid_t>(-1), group_);
+    if (group_ != static_cast<unsigned>(-1)) {
+        [[maybe_unused]] const int owned = fchown(fd, static_cast<uid_t>(-1), group_);
+    }
     // The owner's process id, for the message a rival prints.
     char text[24];
     const int n = std::snprintf(text, sizeof text, "%ld\n", static_cast<long>(getpid()));
@@ -114,6 +115,11 @@ bool UnixPipeServer::Listen(bool replace) {
     const mode_t old = umask(0117);
     const int rc = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     umask(old);
+    if (rc == 0 && group_ != static_cast<unsigned>(-1)) {
+        // The socket is the group's to use, as the lock file is; unchanged, it still serves
+        // its owner.
+        [[maybe_unused]] const int owned = chown(bound.c_str(), static_cast<uid_t>(-1), group_);
+    }
     if (rc != 0 || listen(fd, 1) != 0 || (replace && rename(bound.c_str(), path_.c_str()) != 0)) {
         if (rc == 0 && replace)
             unlink(bound.c_str());
