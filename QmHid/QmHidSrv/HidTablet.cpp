@@ -8,6 +8,7 @@ namespace qm {
 
 bool PenDecoder::Init(const IHidReportParser& parser, const HidCaps& caps) {
     xMax = yMax = 0;
+    widthMm = heightMm = 0;
     buttonList.reset();
     const uint16_t room = caps.numberInputValueCaps;
     std::unique_ptr<HidValueCaps[]> scratch(new (std::nothrow)
@@ -16,6 +17,7 @@ bool PenDecoder::Init(const IHidReportParser& parser, const HidCaps& caps) {
         SetLastErrorCode(kErrorNotEnoughMemory);
         return false;
     }
+    double lengthMm = 0;
     auto maxOf = [&](uint16_t page, uint16_t usage, int32_t& out) {
         uint16_t count = room;
         for (uint16_t i = 0; i < room; ++i)
@@ -24,11 +26,16 @@ bool PenDecoder::Init(const IHidReportParser& parser, const HidCaps& caps) {
             count == 0)
             return false;
         out = scratch[0].logicalMax;
+        lengthMm = PhysicalLengthMm(scratch[0]);
         return true;
     };
     int32_t x = 0, y = 0, pressure = 0;
-    if (!maxOf(kPageGenericDesktop, kUsageX, x) || !maxOf(kPageGenericDesktop, kUsageY, y))
+    if (!maxOf(kPageGenericDesktop, kUsageX, x))
         return false;
+    const double xLengthMm = lengthMm;
+    if (!maxOf(kPageGenericDesktop, kUsageY, y))
+        return false;
+    const double yLengthMm = lengthMm;
     if (!maxOf(kPageDigitizer, kUsageTipPressure, pressure))
         pressure = 0;
     buttonListCapacity = caps.numberInputButtonCaps;
@@ -41,6 +48,8 @@ bool PenDecoder::Init(const IHidReportParser& parser, const HidCaps& caps) {
     xMax = x;
     yMax = y;
     pressureMax = pressure;
+    widthMm = xLengthMm;
+    heightMm = yLengthMm;
     return true;
 }
 

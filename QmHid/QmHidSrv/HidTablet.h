@@ -44,6 +44,9 @@ public:
     int32_t xMax = 0;
     int32_t yMax = 0;
     int32_t pressureMax = 0;
+    // The physical size of X's and Y's logical ranges; 0 when the descriptor gives none.
+    double widthMm = 0;
+    double heightMm = 0;
     uint16_t buttonListCapacity = 0;
     std::unique_ptr<UsageAndPage[]> buttonList;
 };
@@ -60,6 +63,8 @@ public:
     int32_t XMax() const { return decoder_.xMax; }
     int32_t YMax() const { return decoder_.yMax; }
     int32_t PressureMax() const { return decoder_.pressureMax; }
+    double WidthMm() const { return decoder_.widthMm; }
+    double HeightMm() const { return decoder_.heightMm; }
     uint16_t ButtonListCapacity() const { return decoder_.buttonListCapacity; }
 
 private:

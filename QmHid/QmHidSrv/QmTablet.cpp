@@ -76,7 +76,12 @@ CQmTablet::CQmTablet(CHidDevMgr& owner, ITabletHost& host, const char* path)
     active_.calibration = slots_[rotation].calibration;
     pending_ = active_;
     configured_ = true;
-    host_.Pointer().DescribePen(PenDescription{PressureMax(), 0, 0});
+    // Units of the 0..65535 output range per millimetre, where the descriptor says its size.
+    auto resolution = [](double mm) {
+        return mm >= 1 ? static_cast<int32_t>(65535 / mm + 0.5) : 0;
+    };
+    host_.Pointer().DescribePen(
+        PenDescription{PressureMax(), resolution(WidthMm()), resolution(HeightMm())});
     if (!StartReading(true)) {
         host_.SetStatusCode(kStatusTabletActivationFailure);
         owner.lastError = GetLastErrorCode();

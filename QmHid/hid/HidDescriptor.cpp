@@ -17,6 +17,10 @@ struct Globals {
     uint16_t usagePage = 0;
     int32_t logicalMin = 0;
     int32_t logicalMax = 0;
+    int32_t physicalMin = 0;
+    int32_t physicalMax = 0;
+    uint32_t unitExponent = 0;
+    uint32_t unit = 0;
     uint32_t reportSize = 0;
     uint32_t reportCount = 0;
     uint8_t reportId = 0;
@@ -120,6 +124,18 @@ private:
             case 0x2:
                 g_.logicalMax = s;
                 break;
+            case 0x3:
+                g_.physicalMin = s;
+                break;
+            case 0x4:
+                g_.physicalMax = s;
+                break;
+            case 0x5:
+                g_.unitExponent = u;
+                break;
+            case 0x6:
+                g_.unit = u;
+                break;
             case 0x7:
                 g_.reportSize = u;
                 break;
@@ -144,7 +160,7 @@ private:
                 stack_.pop_back();
                 break;
             default:
-                break;  // physical range, units: not used here
+                break;
         }
     }
 
@@ -302,6 +318,10 @@ private:
         cap.reportCount = count;
         cap.logicalMin = g_.logicalMin;
         cap.logicalMax = g_.logicalMax;
+        cap.physicalMin = g_.physicalMin;
+        cap.physicalMax = g_.physicalMax;
+        cap.unitExponent = g_.unitExponent;
+        cap.unit = g_.unit;
     }
 
     void Finish(HidCollection& c, const std::vector<ReportBits>& reports) const {
@@ -406,6 +426,10 @@ HidStatus HidCollection::GetSpecificValueCaps(uint16_t usagePage, uint16_t usage
         v.reportCount = cap.reportCount;
         v.logicalMin = cap.logicalMin;
         v.logicalMax = cap.logicalMax;
+        v.physicalMin = cap.physicalMin;
+        v.physicalMax = cap.physicalMax;
+        v.unitExponent = cap.unitExponent;
+        v.unit = cap.unit;
     }
     count = filled;
     if (!found)

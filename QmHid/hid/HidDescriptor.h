@@ -28,6 +28,10 @@ struct HidInputCap {
     uint16_t reportCount = 0;
     int32_t logicalMin = 0;
     int32_t logicalMax = 0;
+    int32_t physicalMin = 0;
+    int32_t physicalMax = 0;
+    uint32_t unitExponent = 0;
+    uint32_t unit = 0;
     uint32_t arrayFirst = 0;  // for arrays: first entry in the collection's arrayUsages
     uint32_t arrayCount = 0;
 };

@@ -42,7 +42,33 @@ struct HidValueCaps {
     uint16_t reportCount = 0;
     int32_t logicalMin = 0;
     int32_t logicalMax = 0;
+    int32_t physicalMin = 0;
+    int32_t physicalMax = 0;
+    uint32_t unitExponent = 0;  // the item's value: a 4-bit signed exponent
+    uint32_t unit = 0;          // the HID unit code (0x11 centimetre, 0x13 inch)
 };
+
+// The physical length of a value's logical range in millimetres, from its physical extents,
+// unit and exponent; 0 when the descriptor gives no length unit.
+inline double PhysicalLengthMm(const HidValueCaps& caps) {
+    // Length units: SI linear (centimetre) or English linear (inch), length to the first power.
+    double mmPerUnit = 0;
+    if (caps.unit == 0x11)
+        mmPerUnit = 10.0;
+    if (caps.unit == 0x13)
+        mmPerUnit = 25.4;
+    const int64_t extent = int64_t{caps.physicalMax} - caps.physicalMin;
+    if (mmPerUnit == 0 || extent <= 0)
+        return 0;
+    int exponent = static_cast<int>(caps.unitExponent & 0xF);
+    if (exponent >= 8)
+        exponent -= 16;
+    double scale = 1;
+    for (int i = 0; i < (exponent < 0 ? -exponent : exponent); ++i)
+        scale *= 10;
+    const double length = static_cast<double>(extent) * mmPerUnit;
+    return exponent < 0 ? length / scale : length * scale;
+}
 
 struct UsageAndPage {
     uint16_t usage = 0;

@@ -215,9 +215,12 @@ int main(int argc, char** argv) {
             last = s;
         }
     }
-    input_absinfo range{};
+    input_absinfo range{}, x{}, y{};
     if (pen && ioctl(fds[0], EVIOCGABS(ABS_PRESSURE), &range) == 0)
         std::printf("pressure range %d..%d\n", range.minimum, range.maximum);
+    if (mode != "silent" && ioctl(fds[0], EVIOCGABS(ABS_X), &x) == 0 &&
+        ioctl(fds[0], EVIOCGABS(ABS_Y), &y) == 0)
+        std::printf("resolution %d %d\n", x.resolution, y.resolution);
     std::printf("ready\n");
     std::fflush(stdout);
     std::vector<State> seen;

@@ -73,6 +73,9 @@ check "both digitizer collections are tablets of the service" wait_for 5 has_tab
 check "uinput device QmHid pen exists" grep -qx "QmHid pen" /sys/class/input/*/name
 check "positions, pressure, tip, barrel and in-range follow the played reports" \
     play_and_check pen "name:QmHid pen" "$fixture"
+# 256 mm by 144 mm (the descriptor's physical extents): 65535 units over each.
+check "the pen's resolution comes from its physical size" grep -q "resolution 256 455" /tmp/evcheck.out
+check "and its pressure range is the pen's own" grep -q "pressure range 0..255" /tmp/evcheck.out
 hidraw=$(basename /sys/class/hidraw/hidraw*)
 "$build/qmhid-evcheck" silent "kernel-of:$hidraw" --timeout 3000 >/tmp/silent.out 2>&1 &
 silent=$!

@@ -261,3 +261,40 @@ TEST(HidDescriptor, AValueWiderThan32BitsIsACapability) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+// The physical size of X and Y, for the output's resolution: from the extents, the unit and
+// its exponent, or 0 where the unit is no length.
+struct PhysicalCase {
+    const char* fixture;
+    double xMm, yMm;
+};
+const PhysicalCase kPhysical[] = {
+    {"quillmark_pen", 256.0, 144.0},     // 2560 and 1440 at 10^-2 cm
+    {"n_trig_1b96_0c03", 258.1, 146.0},  // 2581 and 1460 at 10^-2 cm
+    {"egalax_0eef_7224", 0.0, 0.0},      // unit 0x33: not a length
+};
+
+class PhysicalSize : public testing::TestWithParam<PhysicalCase> {};
+
+TEST_P(PhysicalSize, ComesFromTheExtentsUnitAndExponent) {
+    const HidRecording rec = LoadFixture(GetParam().fixture);
+    const HidDescriptorParse p =
+        ParseReportDescriptor(rec.descriptor.data(), rec.descriptor.size());
+    ASSERT_TRUE(p.ok);
+    const HidCollection& c = p.collections[ChoosePenCollection(p.collections)];
+    HidValueCaps v[8];
+    uint16_t n = 8;
+    ASSERT_EQ(c.GetSpecificValueCaps(0x01, 0x30, v, n), HidStatus::Success);
+    EXPECT_NEAR(PhysicalLengthMm(v[0]), GetParam().xMm, 1e-9);
+    n = 8;
+    ASSERT_EQ(c.GetSpecificValueCaps(0x01, 0x31, v, n), HidStatus::Success);
+    EXPECT_NEAR(PhysicalLengthMm(v[0]), GetParam().yMm, 1e-9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, PhysicalSize, testing::ValuesIn(kPhysical));
+
+}  // namespace
+}  // namespace qm

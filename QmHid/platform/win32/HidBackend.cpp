@@ -76,6 +76,10 @@ public:
             v.reportCount = c.ReportCount;
             v.logicalMin = c.LogicalMin;
             v.logicalMax = c.LogicalMax;
+            v.physicalMin = c.PhysicalMin;
+            v.physicalMax = c.PhysicalMax;
+            v.unitExponent = c.UnitsExp;
+            v.unit = c.Units;
         }
         count = length;
         return Status(s);
