@@ -24,6 +24,7 @@
 #include "platform/win32/PointerOutput.h"
 #include "shared/PipeMessages.h"
 #include "tests/wine/HidParseSys.h"
+#include "tests/wine/PipeClient.h"
 #include "tests/wine/WineCheck.h"
 
 using namespace qm::pipe;
@@ -120,23 +121,6 @@ POINT WaitForCursor(POINT want) {
     return p;
 }
 
-bool OpenWithRetry(qm::NamedPipeClient& c) {
-    for (int i = 0; i < 300; ++i) {
-        if (c.Open())
-            return true;
-        Sleep(10);
-    }
-    return false;
-}
-
-uint64_t FirstToken(qm::NamedPipeClient& c) {
-    uint8_t m[24];
-    BeginRequest(m, 24, kEnumerateDevices, 0);
-    if (!c.TimedWrite(m, 24, 5000) || !c.TimedRead(m, 24, 5000))
-        return 0;
-    return Get64(m + kTokenOffset);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,8 +213,8 @@ int main(int argc, char** argv) {
         std::printf("a calibration set through the pipe\n");
         {
             qm::NamedPipeClient c;
-            CHECK(OpenWithRetry(c));
-            const uint64_t token = FirstToken(c);
+            CHECK(winetest::OpenWithRetry(c));
+            const uint64_t token = winetest::EnumerateFirst(c).value_or(0);
             CHECK(token != 0);
             uint8_t m[32];
             BeginRequest(m, 32, kSetCalibration, token);
@@ -266,8 +250,8 @@ int main(int argc, char** argv) {
         std::printf("raw mode over the named pipe\n");
         {
             qm::NamedPipeClient c;
-            CHECK(OpenWithRetry(c));
-            const uint64_t token = FirstToken(c);
+            CHECK(winetest::OpenWithRetry(c));
+            const uint64_t token = winetest::EnumerateFirst(c).value_or(0);
             uint8_t m[32];
             BeginRequest(m, 24, kSetRawMode, token);
             m[16] = 1;

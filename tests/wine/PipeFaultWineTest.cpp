@@ -19,6 +19,7 @@
 #include "platform/win32/PointerOutput.h"
 #include "platform/win32/RegistrySettingsStore.h"
 #include "shared/PipeMessages.h"
+#include "tests/wine/PipeClient.h"
 #include "tests/wine/WineCheck.h"
 
 using namespace qm::pipe;
@@ -42,21 +43,6 @@ struct Service {
     qm::CQmTabMgr manager{{hid, watcher, display, settings, pointer, pipe, &log}};
 };
 
-bool OpenWithRetry(qm::NamedPipeClient& c, int tries = 300) {
-    for (int i = 0; i < tries; ++i) {
-        if (c.Open())
-            return true;
-        Sleep(10);
-    }
-    return false;
-}
-
-bool Enumerate(qm::NamedPipeClient& c) {
-    uint8_t m[24];
-    BeginRequest(m, 24, kEnumerateDevices, 0);
-    return c.TimedWrite(m, 24, 5000) && c.TimedRead(m, 24, 5000) && m[0] == kEnumerateDevices;
-}
-
 struct Fault {
     const char* name;
     // Sets the fault up against a running service; the client is closed after the stop.
@@ -64,7 +50,7 @@ struct Fault {
 };
 
 bool NeverReads(qm::NamedPipeClient& c) {
-    if (!OpenWithRetry(c))
+    if (!winetest::OpenWithRetry(c))
         return false;
     uint8_t m[24];
     int sent = 0;
@@ -78,7 +64,7 @@ bool NeverReads(qm::NamedPipeClient& c) {
 }
 
 bool LeavesMidStream(qm::NamedPipeClient& c) {
-    if (!OpenWithRetry(c))
+    if (!winetest::OpenWithRetry(c))
         return false;
     uint8_t m[24];
     for (int i = 0; i < 100; ++i) {
@@ -92,7 +78,7 @@ bool LeavesMidStream(qm::NamedPipeClient& c) {
 }
 
 bool NeverSends(qm::NamedPipeClient& c) {
-    if (!OpenWithRetry(c))
+    if (!winetest::OpenWithRetry(c))
         return false;
     Sleep(50);
     return true;
@@ -199,8 +185,8 @@ int main() {
         auto s = std::make_unique<Service>();
         CHECK(s->manager.StartService());
         qm::NamedPipeClient c;
-        CHECK(OpenWithRetry(c));
-        CHECK(Enumerate(c));
+        CHECK(winetest::OpenWithRetry(c));
+        CHECK(winetest::EnumerateFirst(c));
         std::printf("  made with PIPE_REJECT_REMOTE_CLIENTS: %s\n",
                     s->pipe.RejectsRemoteClients() ? "yes" : "no (refused by the system)");
         c.Close();
@@ -208,8 +194,8 @@ int main() {
         qm::NamedPipeServer rival;
         CHECK(!rival.Create());
         qm::NamedPipeClient d;
-        CHECK(OpenWithRetry(d));  // the service still serves
-        CHECK(Enumerate(d));
+        CHECK(winetest::OpenWithRetry(d));  // the service still serves
+        CHECK(winetest::EnumerateFirst(d));
         d.Close();
         CHECK(s->manager.StopService());
         CHECK_EQ(s->log.errors.load(), 0);
@@ -221,7 +207,7 @@ int main() {
         auto old = std::make_unique<qm::NamedPipeServer>();
         CHECK(old->Create());
         qm::NamedPipeClient holder;
-        CHECK(OpenWithRetry(holder));
+        CHECK(winetest::OpenWithRetry(holder));
         qm::Event never(true);
         CHECK(old->WaitForClient(never) == qm::PipeResult::Ok);
         old->Close();
@@ -236,9 +222,9 @@ int main() {
         holder.Close();
         qm::NamedPipeClient c;
         const DWORD start = GetTickCount();
-        CHECK(OpenWithRetry(c, 300));  // within a retry or two
+        CHECK(winetest::OpenWithRetry(c, 300));  // within a retry or two
         std::printf("  served %lu ms after the old client closed\n", GetTickCount() - start);
-        CHECK(Enumerate(c));
+        CHECK(winetest::EnumerateFirst(c));
         c.Close();
         CHECK(s->manager.StopService());
         CHECK(s->log.errors.load() <= 1);

@@ -11,22 +11,12 @@
 #include "platform/win32/PointerOutput.h"
 #include "platform/win32/RegistrySettingsStore.h"
 #include "shared/PipeMessages.h"
+#include "tests/wine/PipeClient.h"
 #include "tests/wine/WineCheck.h"
 
 using namespace qm::pipe;
 
-namespace {
-
-bool OpenWithRetry(qm::NamedPipeClient& c) {
-    for (int i = 0; i < 300; ++i) {
-        if (c.Open())
-            return true;
-        Sleep(10);
-    }
-    return false;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int main() {
     qm::Win32HidBackend hid;
@@ -44,7 +34,7 @@ int main() {
     CHECK_EQ(orientation, 0);
 
     qm::NamedPipeClient a, b;
-    CHECK(OpenWithRetry(a));
+    CHECK(winetest::OpenWithRetry(a));
     uint8_t m[32];
     BeginRequest(m, 24, kEnumerateDevices, 0);
     CHECK(a.TimedWrite(m, 24, 5000));
@@ -84,7 +74,7 @@ int main() {
         CloseHandle(squatter);
 
     CHECK(a.Close() != 0);
-    CHECK(OpenWithRetry(b));  // accepted after a has gone
+    CHECK(winetest::OpenWithRetry(b));  // accepted after a has gone
     BeginRequest(m, 24, kEnumerateDevices, 0);
     CHECK(b.TimedWrite(m, 24, 5000));
     CHECK(b.TimedRead(m, 24, 5000));

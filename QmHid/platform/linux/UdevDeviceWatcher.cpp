@@ -74,17 +74,21 @@ void UdevDeviceWatcher::EnumeratePresent(IDeviceEventSink&) {
     }
 }
 
-void UdevDeviceWatcher::Arrive(const std::string& node) {
-    Leave(node);  // a node number taken again without its removal seen
-    const std::vector<std::string> paths = backend_.InterfacePaths(node);
-    announced_[node] = paths;
+void UdevDeviceWatcher::Announce(const std::vector<std::string>& paths, uintptr_t code) {
     for (const std::string& p : paths) {
         DeviceChange change;
         change.type = DeviceChange::Type::Interface;
         change.path = p.c_str();
         intptr_t result = 0;
-        sink_->OnWindowProcedure(kWmDeviceChange, kArrival, 0, &change, result);
+        sink_->OnWindowProcedure(kWmDeviceChange, code, 0, &change, result);
     }
+}
+
+void UdevDeviceWatcher::Arrive(const std::string& node) {
+    Leave(node);  // a node number taken again without its removal seen
+    const std::vector<std::string> paths = backend_.InterfacePaths(node);
+    announced_[node] = paths;
+    Announce(paths, kArrival);
 }
 
 void UdevDeviceWatcher::Leave(const std::string& node) {
@@ -93,13 +97,7 @@ void UdevDeviceWatcher::Leave(const std::string& node) {
         return;
     const std::vector<std::string> paths = std::move(it->second);
     announced_.erase(it);
-    for (const std::string& p : paths) {
-        DeviceChange change;
-        change.type = DeviceChange::Type::Interface;
-        change.path = p.c_str();
-        intptr_t result = 0;
-        sink_->OnWindowProcedure(kWmDeviceChange, kRemoveComplete, 0, &change, result);
-    }
+    Announce(paths, kRemoveComplete);
 }
 
 void UdevDeviceWatcher::Run() {

@@ -37,6 +37,7 @@ public:
     const char* Source() const { return source_; }
 
 private:
+    void Announce(const std::vector<std::string>& paths, uintptr_t code);
     void Arrive(const std::string& node);
     void Leave(const std::string& node);
 
