@@ -10,7 +10,15 @@ void VirtualDeviceWatcher::Open(IDeviceEventSink& sink) {
 }
 
 void VirtualDeviceWatcher::EnumeratePresent(IDeviceEventSink& sink) {
-    for (const std::string& path : backend_.Paths())
+    // Arrivals are announced from the moment the present devices are listed, under the one
+    // lock that Plug takes too: a device plugged meanwhile is listed or announced, once.
+    std::vector<std::string> paths;
+    {
+        LockGuard guard(lock_);
+        watching_ = true;
+        paths = backend_.Paths();
+    }
+    for (const std::string& path : paths)
         sink.OnPresentInterface(path.c_str());
 }
 
@@ -112,10 +120,10 @@ void VirtualDeviceWatcher::UnregisterHandle(intptr_t registration) {
 }
 
 void VirtualDeviceWatcher::Plug(const std::shared_ptr<VirtualHidDevice>& device) {
-    backend_.Add(device);
     bool watching = false;
     {
         LockGuard guard(lock_);
+        backend_.Add(device);
         watching = watching_;
     }
     if (watching)
