@@ -5,6 +5,7 @@ find_package(Threads REQUIRED)
 
 add_library(qmhid_core STATIC
   QmHid/QmHidSrv/PointerMapping.cpp
+  QmHid/QmHidSrv/CalibrationFit.cpp
   QmHid/hid/HidDescriptor.cpp
   QmHid/hid/HidDescriptorSplit.cpp
   QmHid/QmHidSrv/HidDevMgr.cpp

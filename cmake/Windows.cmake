@@ -20,6 +20,7 @@ endif()
 
 add_library(qmhid_core_win STATIC
   QmHid/QmHidSrv/PointerMapping.cpp
+  QmHid/QmHidSrv/CalibrationFit.cpp
   QmHid/QmHidSrv/HidDevMgr.cpp
   QmHid/QmHidSrv/HidDevice.cpp
   QmHid/QmHidSrv/HidTablet.cpp

@@ -1,12 +1,16 @@
 // qmhid-ctl: talks to a running qmhidsrv over its control pipe.
 //   qmhid-ctl [--pipe PATH] list | rotate ANGLE | raw INDEX COUNT
 //             | set-calibration INDEX XORIGIN YORIGIN XEXTENT YEXTENT
+//             | calibrate [INDEX] [--rotation 0..3] [--timeout SECONDS]
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include <csignal>
+
+#include "QmHidSrv/CalibrationFit.h"
 #include "QmWinTab/ScreenRotate.h"
 #include "platform/posix/UnixPipe.h"
 #include "shared/PipeMessages.h"
@@ -42,6 +46,102 @@ uint64_t TokenAt(qm::UnixPipeClient& pipe, uint16_t index, uint32_t* count) {
     return Get64(m + 8);
 }
 
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+void SetRawMode(qm::UnixPipeClient& pipe, uint64_t token, uint8_t on) {
+    uint8_t m[24];
+    BeginRequest(m, sizeof m, kSetRawMode, token);
+    m[16] = on;
+    pipe.TimedWrite(m, sizeof m, 5000);
+}
+
+// One tap: the mean raw position while the tip was down, from tip down to tip up. False on
+// Ctrl-C or when no pen input came for timeoutMs.
+bool Tap(qm::UnixPipeClient& pipe, uint32_t timeoutMs, qm::RawPoint& mean) {
+    double sx = 0, sy = 0;
+    uint64_t n = 0;
+    uint64_t last = qm::MonotonicMs();
+    for (;;) {
+        if (g_interrupted || qm::MonotonicMs() - last > timeoutMs)
+            return false;
+        uint8_t m[32];
+        if (!pipe.TimedRead(m, sizeof m, 250) || m[0] != kRawPenReport)
+            continue;
+        last = qm::MonotonicMs();
+        const bool down = (Get32(m + kRawButtonsOffset) & 1) != 0;
+        if (down) {
+            sx += static_cast<int32_t>(Get32(m + kRawXOffset));
+            sy += static_cast<int32_t>(Get32(m + kRawYOffset));
+            ++n;
+        } else if (n > 0) {
+            mean = {sx / static_cast<double>(n), sy / static_cast<double>(n)};
+            return true;
+        }
+    }
+}
+
+// The guided two-point calibration: the corners the pen should cover, tapped in turn.
+int Calibrate(qm::UnixPipeClient& pipe, int argc, char** argv, int i) {
+    uint16_t index = 0;
+    uint32_t rotation = 0, timeoutS = 60;
+    for (; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--rotation" && i + 1 < argc) {
+            rotation = static_cast<uint32_t>(std::atoi(argv[++i])) & 3u;
+        } else if (a == "--timeout" && i + 1 < argc) {
+            timeoutS = static_cast<uint32_t>(std::atoi(argv[++i]));
+        } else {
+            index = static_cast<uint16_t>(std::atoi(argv[i]));
+        }
+    }
+    const uint64_t token = TokenAt(pipe, index, nullptr);
+    if (token == 0) {
+        std::fprintf(stderr, "qmhid-ctl: no tablet at index %u\n", index);
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;  // no SA_RESTART: a wait ends at once
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    SetRawMode(pipe, token, 1);
+    const char* prompts[2] = {"Touch the top-left corner of the area the pen should cover",
+                              "Now the bottom-right corner"};
+    qm::RawPoint taps[2];
+    for (int k = 0; k < 2; ++k) {
+        std::printf("%s\n", prompts[k]);
+        std::fflush(stdout);
+        if (!Tap(pipe, timeoutS * 1000u, taps[k])) {
+            SetRawMode(pipe, token, 0);
+            std::printf(g_interrupted ? "Interrupted; the calibration is unchanged.\n"
+                                      : "No pen input; the calibration is unchanged.\n");
+            return 1;
+        }
+        std::printf("  tapped at %.1f, %.1f\n", taps[k].x, taps[k].y);
+    }
+    SetRawMode(pipe, token, 0);
+    const auto fit = qm::FitCalibration({0, 0}, taps[0], {qm::kAbsoluteMax, qm::kAbsoluteMax},
+                                        taps[1], rotation);
+    if (!fit) {
+        std::printf("The two taps do not span the area; the calibration is unchanged.\n");
+        return 1;
+    }
+    uint8_t m[32];
+    BeginRequest(m, sizeof m, kSetCalibration, token);
+    Put32(m + 16, static_cast<uint32_t>(fit->xOrigin));
+    Put32(m + 20, static_cast<uint32_t>(fit->yOrigin));
+    Put32(m + 24, static_cast<uint32_t>(fit->xExtent));
+    Put32(m + 28, static_cast<uint32_t>(fit->yExtent));
+    if (!pipe.TimedWrite(m, sizeof m, 5000))
+        return 1;
+    std::printf("Calibration saved: %d %d %d %d\n", fit->xOrigin, fit->yOrigin, fit->xExtent,
+                fit->yExtent);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,11 +159,13 @@ int main(int argc, char** argv) {
         return r == -1 ? 1 : 0;
     }
     const bool setCalibration = command == "set-calibration" && i + 5 < argc;
-    if (command != "list" && command != "raw" && !setCalibration) {
-        std::fprintf(stderr,
-                     "usage: qmhid-ctl [--pipe PATH] list | rotate ANGLE | raw INDEX COUNT\n"
-                     "                 | set-calibration INDEX XORIGIN YORIGIN XEXTENT "
-                     "YEXTENT\n");
+    if (command != "list" && command != "raw" && command != "calibrate" && !setCalibration) {
+        std::fprintf(
+            stderr,
+            "usage: qmhid-ctl [--pipe PATH] list | rotate ANGLE | raw INDEX COUNT\n"
+            "                 | set-calibration INDEX XORIGIN YORIGIN XEXTENT "
+            "YEXTENT\n"
+            "                 | calibrate [INDEX] [--rotation 0..3] [--timeout SECONDS]\n");
         return 2;
     }
     if (!pipe.Open()) {
@@ -77,6 +179,11 @@ int main(int argc, char** argv) {
                          path.c_str());
         }
         return 1;
+    }
+    if (command == "calibrate") {
+        const int r = Calibrate(pipe, argc, argv, i + 1);
+        pipe.Close();
+        return r;
     }
     if (setCalibration) {
         const uint64_t token =

@@ -103,6 +103,26 @@ echo play >&7
 wait_for 5 grep -q "played" /tmp/uhid7.out
 check "with its stored calibration" sh -c "'$build/qmhid-ctl' --pipe $pipe list | grep 'calibration 500 400 3000 3200'"
 
+# The guided calibration with scripted taps: (1000, 800) and (3000, 3200) become the corners.
+calibrate() {
+    "$build/qmhid-ctl" --pipe $pipe calibrate 0 --timeout 10 >/tmp/calibrate.out 2>&1 &
+    local ctl=$!
+    wait_for 5 grep -q top-left /tmp/calibrate.out || return 1
+    sleep 0.3
+    for _ in 1 2 3; do echo "report 03 11 e8 03 00 00 20 03 00 00 80" >&7; sleep 0.05; done
+    echo "report 03 10 e8 03 00 00 20 03 00 00 00" >&7
+    wait_for 5 grep -q bottom-right /tmp/calibrate.out || return 1
+    for _ in 1 2 3; do echo "report 03 11 b8 0b 00 00 80 0c 00 00 80" >&7; sleep 0.05; done
+    echo "report 03 10 b8 0b 00 00 80 0c 00 00 00" >&7
+    wait $ctl
+    local rc=$?
+    cat /tmp/calibrate.out
+    [ $rc -eq 0 ] && grep -q "Calibration saved: 1000 800 2000 2400" /tmp/calibrate.out
+}
+check "qmhid-ctl calibrate stores the calibration of two taps" calibrate
+check "the positions follow it" \
+    play_and_check pen "name:QmHid pen" "$fixture" --calibration 1000,800,2000,2400
+
 # A descriptor that the kernel takes and the parser refuses (one report ID in two top-level
 # collections), and a pen of another product: both are ignored.
 bad="05 0d 09 02 a1 01 85 01 09 20 a1 00 09 42 15 00 25 01 75 01 95 08 81 02 c0 c0 05 0d 09 02 a1 01 85 01 09 20 a1 00 09 32 15 00 25 01 75 01 95 08 81 02 c0 c0"
@@ -134,7 +154,7 @@ grep -A3 "QmHid pen" /tmp/libinput.out | head -4
 check "SIGTERM again" stop_service
 check "qmhidsrv --pointer mouse runs" service_start --pointer mouse
 check "BTN_LEFT and BTN_RIGHT follow the tip and the barrel" \
-    play_and_check mouse "name:QmHid pointer" "$fixture" --calibration 500,400,3000,3200
+    play_and_check mouse "name:QmHid pointer" "$fixture" --calibration 1000,800,2000,2400
 check "SIGTERM with the mouse output" stop_service
 pen_stop 7
 echo "kernel: $passed passed, $failed failed"
