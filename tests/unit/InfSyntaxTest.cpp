@@ -58,6 +58,11 @@ TEST(SampleInf, SyntaxAndReferences) {
                 EXPECT_EQ(sections.count(Trim(target)), 1u) << name << " names " << target;
         }
     }
+    // Each platform's install section has its .Services and .CoInstallers sections.
+    for (const char* platform : {"NTx86", "NTamd64"})
+        for (const char* suffix : {"", ".Services", ".CoInstallers"})
+            EXPECT_EQ(sections.count(std::string("QmPen_Install.") + platform + suffix), 1u)
+                << platform << suffix;
     // Both co-installers are registered, each by its exported entry point.
     std::string all;
     for (const auto& [name, lines] : sections)
