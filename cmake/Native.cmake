@@ -6,6 +6,7 @@ find_package(Threads REQUIRED)
 add_library(qmhid_core STATIC
   QmHid/QmHidSrv/PointerMapping.cpp
   QmHid/QmHidSrv/CalibrationFit.cpp
+  QmHid/QmHidCal/CalibrationRounds.cpp
   QmHid/hid/HidDescriptor.cpp
   QmHid/hid/HidDescriptorSplit.cpp
   QmHid/QmHidSrv/HidDevMgr.cpp

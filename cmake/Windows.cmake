@@ -46,6 +46,10 @@ add_library(QmWinTab SHARED QmHid/QmWinTab/QmWinTab.cpp QmHid/QmWinTab/ScreenRot
 target_include_directories(QmWinTab PRIVATE ${CMAKE_SOURCE_DIR}/QmHid)
 set_target_properties(QmWinTab PROPERTIES PREFIX "")
 
+# The calibration program that the co-installer starts after installing the pen.
+add_executable(QmHidCal WIN32 QmHid/QmHidCal/QmHidCal.cpp QmHid/QmHidCal/CalibrationRounds.cpp)
+target_link_libraries(QmHidCal PRIVATE qmhid_core_win gdi32)
+
 # The message table: windmc makes the resource script and the header of the identifiers.
 set(QMHID_MC_OUT ${CMAKE_CURRENT_BINARY_DIR}/mc)
 add_custom_command(
