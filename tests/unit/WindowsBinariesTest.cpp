@@ -24,6 +24,7 @@ struct Binary {
 
 const Binary kBinaries[] = {
     {"QMHID_WIN64_DIR", "QmHidSrv.exe", kAmd64, false, {}},
+    {"QMHID_WIN64_DIR", "QmHidCal.exe", kAmd64, false, {}},
     {"QMHID_WIN64_DIR", "QmWinTab.dll", kAmd64, true, {{"ScreenRotate", 1}}},
     {"QMHID_WIN64_DIR",
      "QmCoIns2.dll",

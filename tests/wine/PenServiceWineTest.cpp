@@ -24,34 +24,13 @@
 #include "platform/win32/PointerOutput.h"
 #include "shared/PipeMessages.h"
 #include "tests/wine/HidParseSys.h"
+#include "tests/wine/PenService.h"
 #include "tests/wine/PipeClient.h"
 #include "tests/wine/WineCheck.h"
 
 using namespace qm::pipe;
 
 namespace {
-
-class MemoryStore final : public qm::ISettingsStore {
-public:
-    bool Read(const std::string& path, const char* name, void* buffer, size_t size) override {
-        std::lock_guard<std::mutex> g(lock_);
-        auto it = values_.find(path + "|" + name);
-        if (it == values_.end() || it->second.size() != size)
-            return false;
-        std::copy(it->second.begin(), it->second.end(), static_cast<uint8_t*>(buffer));
-        return true;
-    }
-    bool Write(const std::string& path, const char* name, const void* data, size_t size) override {
-        std::lock_guard<std::mutex> g(lock_);
-        const auto* p = static_cast<const uint8_t*>(data);
-        values_[path + "|" + name] = std::vector<uint8_t>(p, p + size);
-        return true;
-    }
-
-private:
-    std::mutex lock_;
-    std::map<std::string, std::vector<uint8_t>> values_;
-};
 
 // The mouse messages that reach a low-level hook, with their injected flag.
 struct HookRecord {
@@ -86,20 +65,6 @@ std::vector<HookRecord> Hooked() {
     return g_hooked;
 }
 
-// A report of the pen collection: report ID 3; tip, barrel, eraser, padding, in range; X, X,
-// Y, Y (16 bits each); pressure.
-std::vector<uint8_t> PenReport(uint16_t x, uint16_t y, bool tip, bool barrel, uint8_t pressure) {
-    std::vector<uint8_t> r(11, 0);
-    r[0] = 3;
-    r[1] = static_cast<uint8_t>((tip ? 1 : 0) | (barrel ? 2 : 0) | 0x10);
-    r[2] = static_cast<uint8_t>(x);
-    r[3] = static_cast<uint8_t>(x >> 8);
-    r[6] = static_cast<uint8_t>(y);
-    r[7] = static_cast<uint8_t>(y >> 8);
-    r[10] = pressure;
-    return r;
-}
-
 // Where Windows puts the cursor for an absolute event over the virtual desktop.
 POINT PixelOf(const qm::PointerEvent& e) {
     const int left = GetSystemMetrics(SM_XVIRTUALSCREEN), top = GetSystemMetrics(SM_YVIRTUALSCREEN);
@@ -128,27 +93,10 @@ int main(int argc, char** argv) {
         std::printf("usage: pen_service_wine_test RECORDING QMWINTAB_DLL\n");
         return 2;
     }
-    std::ifstream in(argv[1]);
-    qm::HidRecording rec;
-    std::string error;
-    CHECK(qm::ParseHidRecording(in, rec, error));
-    const qm::HidDescriptorParse parse =
-        qm::ParseReportDescriptor(rec.descriptor.data(), rec.descriptor.size());
-    CHECK(parse.ok);
-    const size_t penIndex = qm::ChoosePenCollection(parse.collections);
-    auto devices =
-        qm::VirtualHidDevice::FromDescriptor("virtual/quillmark", rec.descriptor, &error);
-    CHECK(penIndex < devices.size());
-    if (penIndex >= devices.size())
+    std::shared_ptr<qm::VirtualHidDevice> pen = winetest::MakeWindowsPen(argv[1]);
+    CHECK(pen != nullptr);
+    if (pen == nullptr)
         return winetest::Finish();
-    std::shared_ptr<qm::VirtualHidDevice> pen = devices[penIndex];
-    // The reports are decoded by Windows' parser, on the pen collection's own descriptor.
-    const std::vector<uint8_t> descriptor = rec.descriptor;
-    pen->SetParserSource([descriptor, penIndex] {
-        std::string e;
-        return qm::test::WindowsParserOfCollection(descriptor, penIndex, e);
-    });
-    pen->SetString(qm::HidStringKind::Product, u"QUILLMARK Pen");
 
     HANDLE hookReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD hookThreadId = 0;
@@ -158,7 +106,7 @@ int main(int argc, char** argv) {
     qm::VirtualHidBackend backend;
     qm::VirtualDeviceWatcher watcher(backend);
     qm::Win32DisplayOrientation display;
-    MemoryStore store;
+    winetest::MemoryStore store;
     qm::SendInputPointerOutput pointer;
     qm::NamedPipeServer pipe;
     {
@@ -179,7 +127,7 @@ int main(int argc, char** argv) {
         qm::Calibration cal{0, 0, 4095, 4095};
         qm::PointerState predicted;
         auto play = [&](uint16_t x, uint16_t y, bool tip, bool barrel, uint32_t rotation) {
-            const auto r = PenReport(x, y, tip, barrel, tip ? 200 : 0);
+            const auto r = winetest::PenReport(x, y, tip, barrel, tip ? 200 : 0);
             CHECK(pen->Feed(r.data(), r.size()));
             const qm::PointerEvent e = qm::MapSample(cal, rotation, predicted, x, y,
                                                      (tip ? 1 : 0) | (barrel ? 2 : 0), false);
@@ -261,7 +209,8 @@ int main(int argc, char** argv) {
             GetCursorPos(&before);
             const size_t hookedBefore = Hooked().size();
             for (uint16_t i = 0; i < 5; ++i) {
-                const auto r = PenReport(static_cast<uint16_t>(100 + i), 200, i % 2 == 1, false, 9);
+                const auto r =
+                    winetest::PenReport(static_cast<uint16_t>(100 + i), 200, i % 2 == 1, false, 9);
                 CHECK(pen->Feed(r.data(), r.size()));
                 CHECK(c.TimedRead(m, 32, 5000));
                 CHECK_EQ(m[0], kRawPenReport);
