@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <string>
 
+#include "QmCoIns2/CoInstaller.h"
+#include "QmCoIns2/WinCoInstallerOs.h"
 #include "QmHidCal/CalibrationRounds.h"
 #include "QmHidSrv/TabMgr.h"
 #include "platform/win32/DisplayOrientation.h"
@@ -143,6 +145,19 @@ int main(int argc, char** argv) {
         const DWORD start = GetTickCount();
         CHECK_EQ(c.Wait(10000), 2);
         CHECK(GetTickCount() - start < 3000);
+    }
+
+    std::printf("the co-installer's post-installation step, run against it, returns\n");
+    {
+        char system[MAX_PATH];
+        GetSystemDirectoryA(system, sizeof system);
+        CHECK(CopyFileA(cal.c_str(), (std::string(system) + "\\QmHidCal.exe").c_str(), FALSE));
+        qm::coins::WinCoInstallerOs os;
+        const DWORD start = GetTickCount();
+        qm::coins::RunCalibration(os, "HID\\VID_0000&PID_0000\\1&2&3");
+        const DWORD took = GetTickCount() - start;
+        std::printf("  returned after %lu ms (no service: QmHidCal ends with 2)\n", took);
+        CHECK(took < 5000);
     }
 
     std::shared_ptr<qm::VirtualHidDevice> pen = winetest::MakeWindowsPen(argv[1]);
