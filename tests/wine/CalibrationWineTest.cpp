@@ -164,16 +164,8 @@ int main(int argc, char** argv) {
     CHECK(pen != nullptr);
     if (pen == nullptr)
         return winetest::Finish();
-    qm::VirtualHidBackend backend;
-    qm::VirtualDeviceWatcher watcher(backend);
-    qm::Win32DisplayOrientation display;
-    winetest::MemoryStore store;
-    qm::SendInputPointerOutput pointer;
-    qm::NamedPipeServer pipe;
-    qm::CQmTabMgr manager({backend, watcher, display, store, pointer, pipe});
-    CHECK(manager.StartService());
-    watcher.Plug(pen);
-    CHECK(watcher.WaitIdle(5000));
+    winetest::PenService service;
+    CHECK(service.StartWith(pen));
     Hover(*pen, 100, 100);
     const qm::Calibration original = CalibrationOverPipe();
     CHECK_EQ(original.xExtent, 4095);
@@ -255,6 +247,6 @@ int main(int argc, char** argv) {
                     wantY);
         CHECK(std::labs(p.x - wantX) <= 1 && std::labs(p.y - wantY) <= 1);
     }
-    CHECK(manager.StopService());
+    CHECK(service.manager.StopService());
     return winetest::Finish();
 }

@@ -15,7 +15,12 @@
 #include "hid/HidDescriptor.h"
 #include "hid/HidRecording.h"
 #include "platform/SettingsStore.h"
+#include "QmHidSrv/TabMgr.h"
+#include "platform/virtual/VirtualDeviceWatcher.h"
 #include "platform/virtual/VirtualHid.h"
+#include "platform/win32/DisplayOrientation.h"
+#include "platform/win32/NamedPipe.h"
+#include "platform/win32/PointerOutput.h"
 #include "tests/wine/HidParseSys.h"
 
 namespace winetest {
@@ -83,5 +88,25 @@ inline std::shared_ptr<qm::VirtualHidDevice> MakeWindowsPen(const char* recordin
     pen->SetString(qm::HidStringKind::Product, u"QUILLMARK Pen");
     return pen;
 }
+
+// The service's manager on the Windows build's outputs: the real display orientation, SendInput
+// and the named pipe, with virtual devices that the test plugs and settings in memory.
+struct PenService {
+    qm::VirtualHidBackend backend;
+    qm::VirtualDeviceWatcher watcher{backend};
+    qm::Win32DisplayOrientation display;
+    MemoryStore store;
+    qm::SendInputPointerOutput pointer;
+    qm::NamedPipeServer pipe;
+    qm::CQmTabMgr manager{{backend, watcher, display, store, pointer, pipe}};
+
+    // Starts the service and plugs the pen; false when either fails.
+    bool StartWith(const std::shared_ptr<qm::VirtualHidDevice>& pen) {
+        if (!manager.StartService())
+            return false;
+        watcher.Plug(pen);
+        return watcher.WaitIdle(5000) && manager.DeviceCount() == 1;
+    }
+};
 
 }  // namespace winetest

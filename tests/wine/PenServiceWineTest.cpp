@@ -103,18 +103,10 @@ int main(int argc, char** argv) {
     HANDLE hookThread = CreateThread(nullptr, 0, HookThread, hookReady, 0, &hookThreadId);
     CHECK(WaitForSingleObject(hookReady, 5000) == WAIT_OBJECT_0);
 
-    qm::VirtualHidBackend backend;
-    qm::VirtualDeviceWatcher watcher(backend);
-    qm::Win32DisplayOrientation display;
-    winetest::MemoryStore store;
-    qm::SendInputPointerOutput pointer;
-    qm::NamedPipeServer pipe;
     {
-        qm::CQmTabMgr manager({backend, watcher, display, store, pointer, pipe});
-        CHECK(manager.StartService());
-        watcher.Plug(pen);
-        CHECK(watcher.WaitIdle(5000));
-        CHECK_EQ(manager.DeviceCount(), 1);
+        winetest::PenService service;
+        qm::CQmTabMgr& manager = service.manager;
+        CHECK(service.StartWith(pen));
         qm::CQmTablet* tablet = manager.TabletAt(0);
         CHECK(tablet != nullptr);
         if (tablet == nullptr)
