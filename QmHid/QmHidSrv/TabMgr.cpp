@@ -138,8 +138,8 @@ bool CQmTabMgr::StopPipeThread() {
 
 bool CQmTabMgr::StopService() {
     const bool pipeEnded = StopPipeThread();
-    const bool devicesEnded = Stop();
-    return pipeEnded && devicesEnded && !LeftThreadsBehind();
+    const bool devicesEnded = Stop();  // false too when the window thread was left
+    return pipeEnded && devicesEnded;
 }
 
 void CQmTabMgr::SetActiveDevice(CHidDevice* device) {

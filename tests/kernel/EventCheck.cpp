@@ -44,10 +44,10 @@ std::string Text(const State& s, bool pen) {
     return b;
 }
 
-std::vector<std::string> Resolve(const std::string& spec) {
+std::vector<std::string> NodesNamed(const std::string& wanted) {
     std::vector<std::string> out;
-    if (spec.rfind("name:", 0) == 0) {
-        const std::string want = spec.substr(5);
+    if (wanted.rfind("name:", 0) == 0) {
+        const std::string want = wanted.substr(5);
         DIR* d = opendir("/sys/class/input");
         while (d != nullptr) {
             const dirent* e = readdir(d);
@@ -63,11 +63,11 @@ std::vector<std::string> Resolve(const std::string& spec) {
         }
         if (d != nullptr)
             closedir(d);
-    } else if (spec.rfind("kernel-of:", 0) == 0) {
-        for (const std::string& e : qm::KernelEventNodes("/sys", spec.substr(10)))
+    } else if (wanted.rfind("kernel-of:", 0) == 0) {
+        for (const std::string& e : qm::KernelEventNodes("/sys", wanted.substr(10)))
             out.push_back("/dev/input/" + e);
     } else {
-        out.push_back(spec);
+        out.push_back(wanted);
     }
     return out;
 }
@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string mode = argv[1];
-    std::vector<std::string> specs;
+    std::vector<std::string> wantedNodes;
     std::string recording;
     qm::Calibration calibration;
     bool calibrated = false;
@@ -179,15 +179,15 @@ int main(int argc, char** argv) {
             rotation = static_cast<uint32_t>(std::atoi(argv[++i]));
         } else if (a == "--timeout" && i + 1 < argc) {
             timeoutMs = static_cast<uint32_t>(std::atoi(argv[++i]));
-        } else if (mode != "silent" && specs.size() == 1 && recording.empty()) {
+        } else if (mode != "silent" && wantedNodes.size() == 1 && recording.empty()) {
             recording = a;
         } else {
-            specs.push_back(a);
+            wantedNodes.push_back(a);
         }
     }
     std::vector<int> fds;
-    for (const std::string& spec : specs)
-        for (const std::string& node : Resolve(spec)) {
+    for (const std::string& wanted : wantedNodes)
+        for (const std::string& node : NodesNamed(wanted)) {
             const int fd = open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
             if (fd >= 0)
                 fds.push_back(fd);

@@ -41,7 +41,7 @@ pen_stop() { eval "echo quit >&$1; exec $1>&-"; sleep 0.5; }
 
 # Starts the checker of what the play will bring, plays the recording, waits for the verdict.
 play_and_check() { # checker arguments
-    "$build/qmhid-evcheck" "$@" >/tmp/evcheck.out 2>&1 &
+    timeout 30 "$build/qmhid-evcheck" "$@" >/tmp/evcheck.out 2>&1 &
     local checker=$!
     wait_for 5 grep -q ready /tmp/evcheck.out
     echo play >&7
@@ -55,11 +55,17 @@ service_start() { # qmhidsrv arguments
     srv=$!
     wait_for 10 grep -q running /tmp/srv.log && wait_for 5 test -S $pipe
 }
-tablets() { "$build/qmhid-ctl" --pipe $pipe list | tail -1; }
+tablets() { timeout 10 "$build/qmhid-ctl" --pipe $pipe list | tail -1; }
 has_tablets() { [ "$(tablets)" = "$1 tablet(s)" ]; }
-stop_service() { # exits 0 within 5 s
+stop_service() { # exits 0 within 5 s; one that does not is killed and the check fails
     kill -TERM $srv
     for ((i = 0; i < 50; i++)); do kill -0 $srv 2>/dev/null || break; sleep 0.1; done
+    if kill -0 $srv 2>/dev/null; then
+        kill -KILL $srv
+        wait $srv
+        echo "qmhidsrv did not end within 5 s of SIGTERM"
+        return 1
+    fi
     wait $srv
 }
 no_device_named() { ! grep -qx "$1" /sys/class/input/*/name; }
@@ -77,7 +83,7 @@ check "positions, pressure, tip, barrel and in-range follow the played reports" 
 check "the pen's resolution comes from its physical size" grep -q "resolution 256 455" /tmp/evcheck.out
 check "and its pressure range is the pen's own" grep -q "pressure range 0..255" /tmp/evcheck.out
 hidraw=$(basename /sys/class/hidraw/hidraw*)
-"$build/qmhid-evcheck" silent "kernel-of:$hidraw" --timeout 3000 >/tmp/silent.out 2>&1 &
+timeout 30 "$build/qmhid-evcheck" silent "kernel-of:$hidraw" --timeout 3000 >/tmp/silent.out 2>&1 &
 silent=$!
 wait_for 5 grep -q ready /tmp/silent.out
 echo play >&7
@@ -105,7 +111,7 @@ check "with its stored calibration" sh -c "'$build/qmhid-ctl' --pipe $pipe list 
 
 # The guided calibration with scripted taps: (1000, 800) and (3000, 3200) become the corners.
 calibrate() {
-    "$build/qmhid-ctl" --pipe $pipe calibrate 0 --timeout 10 >/tmp/calibrate.out 2>&1 &
+    timeout 30 "$build/qmhid-ctl" --pipe $pipe calibrate 0 --timeout 10 >/tmp/calibrate.out 2>&1 &
     local ctl=$!
     wait_for 5 grep -q top-left /tmp/calibrate.out || return 1
     sleep 0.3

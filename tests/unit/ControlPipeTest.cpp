@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "shared/PipeMessages.h"
+#include "support/PipeClient.h"
 #include "support/Service.h"
 
 namespace qm {
@@ -213,15 +214,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(s_.manager.StartService()); }
     void TearDown() override { s_.manager.StopService(); }
 
-    // Opens a client, retrying while the server starts listening.
-    bool Connect(UnixPipeClient& c) {
-        for (int i = 0; i < 200; ++i) {
-            if (c.Open())
-                return true;
-            SleepMs(10);
-        }
-        return false;
-    }
+    bool Connect(UnixPipeClient& c) { return test::ConnectWithRetry(c); }
     // Connects and switches the first tablet to raw mode; its token, or 0.
     uint64_t ConnectInRawMode(UnixPipeClient& c) {
         if (!Connect(c))
@@ -338,8 +331,7 @@ TEST(PipeServer, ANameInUseIsNotTakenOver) {
     test::ServiceFixture a;
     ASSERT_TRUE(a.manager.StartService());
     UnixPipeClient probe(a.pipePath);
-    for (int i = 0; i < 200 && !probe.Open(); ++i)
-        SleepMs(10);
+    test::ConnectWithRetry(probe);
     probe.Close();
     UnixPipeServer squatter(a.pipePath);
     EXPECT_FALSE(squatter.Create());

@@ -208,10 +208,10 @@ TEST_P(SplitCollection, ParsesAsTheSameDeviceAlone) {
     const HidDescriptorParse whole =
         ParseReportDescriptor(rec.descriptor.data(), rec.descriptor.size());
     ASSERT_TRUE(whole.ok) << whole.error;
-    const auto parts = SplitTopLevelCollections(rec.descriptor.data(), rec.descriptor.size());
-    ASSERT_EQ(parts.size(), whole.collections.size());
-    for (size_t i = 0; i < parts.size(); ++i) {
-        const HidDescriptorParse alone = ParseReportDescriptor(parts[i].data(), parts[i].size());
+    const auto pieces = SplitTopLevelCollections(rec.descriptor.data(), rec.descriptor.size());
+    ASSERT_EQ(pieces.size(), whole.collections.size());
+    for (size_t i = 0; i < pieces.size(); ++i) {
+        const HidDescriptorParse alone = ParseReportDescriptor(pieces[i].data(), pieces[i].size());
         ASSERT_TRUE(alone.ok) << i << ": " << alone.error;
         ASSERT_EQ(alone.collections.size(), 1u) << i;
         const HidCollection& a = alone.collections[0];

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "shared/PipeMessages.h"
+#include "support/PipeClient.h"
 #include "support/Service.h"
 
 namespace qm {
@@ -19,12 +20,7 @@ using namespace pipe;
 constexpr uint64_t kPromptStopMs = 1500;
 
 bool Connect(UnixPipeClient& c) {
-    for (int i = 0; i < 300; ++i) {
-        if (c.Open())
-            return true;
-        SleepMs(10);
-    }
-    return false;
+    return test::ConnectWithRetry(c);
 }
 
 void SendEnumerate(UnixPipeClient& c, uint32_t timeoutMs = 5000, bool* sent = nullptr) {

@@ -11,6 +11,7 @@
 #include "platform/posix/FileSettingsStore.h"
 #include "platform/posix/UnixPipe.h"
 #include "shared/PipeMessages.h"
+#include "support/PipeClient.h"
 
 namespace qm {
 namespace {
@@ -135,8 +136,7 @@ bool WaitForRunning(Process& p) {
 
 bool Served(const std::string& pipe) {
     UnixPipeClient c(pipe);
-    for (int i = 0; i < 300 && !c.Open(); ++i)
-        usleep(10000);
+    test::ConnectWithRetry(c);
     uint8_t m[24];
     BeginRequest(m, 24, kEnumerateDevices, 0);
     return c.TimedWrite(m, 24, 5000) && c.TimedRead(m, 24, 5000);
@@ -153,8 +153,7 @@ TEST(ServiceProgram, AClientThatFloodsAndNeverReadsDoesNotHoldUpSigterm) {
             {"--pipe", pipe, "--state-dir", dir + "/state", "--replay", fixture, "--replay-loop"}));
         ASSERT_TRUE(WaitForRunning(p)) << p.Log();
         UnixPipeClient flood(pipe);
-        for (int i = 0; i < 300 && !flood.Open(); ++i)
-            usleep(10000);
+        ASSERT_TRUE(test::ConnectWithRetry(flood)) << run;
         uint8_t m[24];
         int sent = 0;
         for (; sent < 5000; ++sent) {
@@ -183,8 +182,7 @@ TEST(ServiceProgram, ARivalServiceOnTheSamePipeExitsAndTheFirstKeepsServing) {
     for (int run = 0; run < 10; ++run) {
         // A client is connected and served: the first does not listen meanwhile.
         UnixPipeClient client(pipe);
-        for (int i = 0; i < 300 && !client.Open(); ++i)
-            usleep(10000);
+        ASSERT_TRUE(test::ConnectWithRetry(client)) << run;
         uint8_t m[24];
         BeginRequest(m, 24, kEnumerateDevices, 0);
         ASSERT_TRUE(client.TimedWrite(m, 24, 5000) && client.TimedRead(m, 24, 5000)) << run;

@@ -106,12 +106,12 @@ std::unique_ptr<IHidReportParser> WindowsParserOf(const std::vector<uint8_t>& de
 
 std::unique_ptr<IHidReportParser> WindowsParserOfCollection(const std::vector<uint8_t>& descriptor,
                                                             size_t collection, std::string& error) {
-    const auto parts = SplitTopLevelCollections(descriptor.data(), descriptor.size());
-    if (collection >= parts.size()) {
+    const auto pieces = SplitTopLevelCollections(descriptor.data(), descriptor.size());
+    if (collection >= pieces.size()) {
         error = "no such top-level collection";
         return nullptr;
     }
-    return WindowsParserOf(parts[collection], error);
+    return WindowsParserOf(pieces[collection], error);
 }
 
 }  // namespace qm::test

@@ -71,7 +71,7 @@ std::u16string FromUtf8(const std::string& s) {
         const auto c = static_cast<unsigned char>(s[i]);
         uint32_t cp = c;
         size_t n = 1;
-        if (c >= 0xF0 && i + 3 < s.size() + 0) {
+        if (c >= 0xF0 && i + 3 < s.size()) {
             cp = ((c & 0x07u) << 18) | ((s[i + 1] & 0x3Fu) << 12) | ((s[i + 2] & 0x3Fu) << 6) |
                  (s[i + 3] & 0x3Fu);
             n = 4;

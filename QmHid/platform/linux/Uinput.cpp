@@ -114,8 +114,9 @@ uint32_t UinputPointerOutput::Inject(const PointerEvent& event) {
     Put(e, n, EV_ABS, ABS_Y, event.dy);
     if (kind_ == Kind::Pen) {
         int64_t pressure = event.pressure;
-        if (event.pressureMax > 0 && event.pressureMax != pressureMax_)
-            pressure = pressure * pressureMax_ / event.pressureMax;
+        const int32_t range = pressureMax_.load(std::memory_order_relaxed);
+        if (event.pressureMax > 0 && event.pressureMax != range)
+            pressure = pressure * range / event.pressureMax;
         Put(e, n, EV_KEY, BTN_TOOL_PEN, event.inRange ? 1 : 0);
         Put(e, n, EV_ABS, ABS_PRESSURE, static_cast<int32_t>(pressure));
         Put(e, n, EV_KEY, BTN_TOUCH, (event.buttons & 1) ? 1 : 0);
@@ -130,11 +131,4 @@ uint32_t UinputPointerOutput::Inject(const PointerEvent& event) {
     const ssize_t size = static_cast<ssize_t>(sizeof(input_event)) * n;
     return write(fd_, e, static_cast<size_t>(size)) == size ? 1u : 0u;
 }
-
-const char* UinputPointerOutput::Name() const {
-    if (!ready_)
-        return "";
-    return kind_ == Kind::Pen ? kPenName : kMouseName;
-}
-
 }  // namespace qm

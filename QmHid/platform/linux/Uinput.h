@@ -31,8 +31,6 @@ public:
     // Open. Other pens' pressure is scaled into that range.
     void DescribePen(const PenDescription& pen) override;
     uint32_t Inject(const PointerEvent& event) override;
-    // The device's name in sysfs, once made ("" before).
-    const char* Name() const;
 
 private:
     bool Create(int32_t pressureMax, int32_t xResolution, int32_t yResolution);
@@ -41,7 +39,8 @@ private:
     int fd_ = -1;
     Mutex createLock_;  // DescribePen against DescribePen; Inject only reads ready_
     std::atomic<bool> ready_{false};
-    int32_t pressureMax_ = 0;  // written before ready_ is set
+    // Written before ready_ is set; a device made again rewrites it while Inject may read it.
+    std::atomic<int32_t> pressureMax_{0};
 };
 
 }  // namespace qm

@@ -25,9 +25,10 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
     return true;
 }
 
-// Waits for fd to become ready (events) or the stop event, at most timeoutMs (kWaitForever:
-// no bound); 1 ready, 0 stop, -1 error, -2 timed out.
-int WaitReady(int fd, short events, Event& stop, uint32_t timeoutMs = kWaitForever) {
+// Waits for fd to become ready (events) or the stop event, at most timeoutMs; 1 ready, 0 stop,
+// -1 error, -2 timed out. kWaitForever leaves the end to the stop event: the stopping thread
+// sets it and then interrupts the connection, so no peer can hold the wait.
+int WaitReady(int fd, short events, Event& stop, uint32_t timeoutMs) {
     const uint64_t deadline = MonotonicMs() + timeoutMs;
     for (;;) {
         int wait = -1;
@@ -154,7 +155,8 @@ PipeResult UnixPipeServer::WaitForClient(Event& stop) {
                 return PipeResult::Stop;
             continue;
         }
-        const int r = WaitReady(listen_, POLLIN, stop);
+        // A client may come or not: only the stop ends this wait.
+        const int r = WaitReady(listen_, POLLIN, stop, kWaitForever);
         if (r == 0)
             return PipeResult::Stop;
         const int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -175,7 +177,8 @@ PipeResult UnixPipeServer::WaitForClient(Event& stop) {
 PipeResult UnixPipeServer::Read(uint8_t* buffer, uint32_t capacity, uint32_t& got, Event& stop) {
     got = 0;
     const int fd = client_.load();
-    const int r = WaitReady(fd, POLLIN, stop);
+    // An idle client may stay connected for good: the stop (and Interrupt's shutdown) ends it.
+    const int r = WaitReady(fd, POLLIN, stop, kWaitForever);
     if (r == 0)
         return PipeResult::Stop;
     if (r < 0)

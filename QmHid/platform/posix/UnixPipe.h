@@ -34,7 +34,6 @@ public:
     void Close() override;
     bool Push(const uint8_t* message, uint32_t length, uint32_t timeoutMs) override;
 
-    const std::string& Path() const { return path_; }
     // The group the socket and its lock file are given (-1: the creator's); set before Create.
     void SetGroup(unsigned group) { group_ = group; }
     // The default: /run/qmhidsrv/pipe as root, else $XDG_RUNTIME_DIR/qmhidsrv.pipe.
