@@ -5,19 +5,22 @@
 #   guest-test.sh REPO BUILD
 repo=$1 build=$2
 fixture=$repo/tests/fixtures/quillmark_pen.hidrec
-pipe=/tmp/qmhid.pipe state=/tmp/state
+# Scratch files live on the guest's /run (a tmpfs); /tmp may be the clone's read-only folder.
+scratch=/run/qmhid-test
+mkdir -p $scratch
+pipe=$scratch/qmhid.pipe state=$scratch/state
 passed=0 failed=0
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 check() { # name, then the command
     local name=$1
     shift
-    if "$@" >/tmp/check.out 2>&1; then
+    if "$@" >$scratch/check.out 2>&1; then
         passed=$((passed + 1))
-        echo "ok   $name: $(tail -1 /tmp/check.out)"
+        echo "ok   $name: $(tail -1 $scratch/check.out)"
     else
         failed=$((failed + 1))
         echo "FAIL $name"
-        sed 's/^/     /' /tmp/check.out | tail -40
+        sed 's/^/     /' $scratch/check.out | tail -40
     fi
 }
 wait_for() { # seconds, then a command that succeeds once ready
@@ -31,29 +34,29 @@ wait_for() { # seconds, then a command that succeeds once ready
 pen_start() { # fd, then qmhid-uhid's arguments
     local fd=$1
     shift
-    rm -f /tmp/uhid$fd.in
-    mkfifo /tmp/uhid$fd.in
-    "$build/qmhid-uhid" "$@" </tmp/uhid$fd.in >/tmp/uhid$fd.out 2>&1 &
-    eval "exec $fd>/tmp/uhid$fd.in"
-    wait_for 5 grep -q created /tmp/uhid$fd.out
+    rm -f $scratch/uhid$fd.in
+    mkfifo $scratch/uhid$fd.in
+    "$build/qmhid-uhid" "$@" <$scratch/uhid$fd.in >$scratch/uhid$fd.out 2>&1 &
+    eval "exec $fd>$scratch/uhid$fd.in"
+    wait_for 5 grep -q created $scratch/uhid$fd.out
 }
 pen_stop() { eval "echo quit >&$1; exec $1>&-"; sleep 0.5; }
 
 # Starts the checker of what the play will bring, plays the recording, waits for the verdict.
 play_and_check() { # checker arguments
-    timeout 30 "$build/qmhid-evcheck" "$@" >/tmp/evcheck.out 2>&1 &
+    timeout 30 "$build/qmhid-evcheck" "$@" >$scratch/evcheck.out 2>&1 &
     local checker=$!
-    wait_for 5 grep -q ready /tmp/evcheck.out
+    wait_for 5 grep -q ready $scratch/evcheck.out
     echo play >&7
     wait "$checker"
     local rc=$?
-    cat /tmp/evcheck.out
+    cat $scratch/evcheck.out
     return $rc
 }
 service_start() { # qmhidsrv arguments
-    "$build/qmhidsrv" --pipe $pipe --state-dir $state "$@" >/tmp/srv.log 2>&1 &
+    "$build/qmhidsrv" --pipe $pipe --state-dir $state "$@" >$scratch/srv.log 2>&1 &
     srv=$!
-    wait_for 10 grep -q running /tmp/srv.log && wait_for 5 test -S $pipe
+    wait_for 10 grep -q running $scratch/srv.log && wait_for 5 test -S $pipe
 }
 tablets() { timeout 10 "$build/qmhid-ctl" --pipe $pipe list | tail -1; }
 has_tablets() { [ "$(tablets)" = "$1 tablet(s)" ]; }
@@ -72,7 +75,7 @@ no_device_named() { ! grep -qx "$1" /sys/class/input/*/name; }
 
 check "a uhid pen appears as hidraw" pen_start 7 --name "QUILLMARK Pen" --uniq QM-0001 "$fixture"
 check "qmhidsrv runs on real devices (kernel uevents, no udevd)" service_start
-grep -q "devices from kernel events" /tmp/srv.log || echo "     $(tail -1 /tmp/srv.log)"
+grep -q "devices from kernel events" $scratch/srv.log || echo "     $(tail -1 $scratch/srv.log)"
 # The recording's descriptor has two top-level collections (a touch screen and the pen), each
 # a digitizer interface of its own: two tablets, the pen listed first (the latest).
 check "both digitizer collections are tablets of the service" wait_for 5 has_tablets 2
@@ -80,15 +83,15 @@ check "uinput device QmHid pen exists" grep -qx "QmHid pen" /sys/class/input/*/n
 check "positions, pressure, tip, barrel and in-range follow the played reports" \
     play_and_check pen "name:QmHid pen" "$fixture"
 # 256 mm by 144 mm (the descriptor's physical extents): 65535 units over each.
-check "the pen's resolution comes from its physical size" grep -q "resolution 256 455" /tmp/evcheck.out
-check "and its pressure range is the pen's own" grep -q "pressure range 0..255" /tmp/evcheck.out
+check "the pen's resolution comes from its physical size" grep -q "resolution 256 455" $scratch/evcheck.out
+check "and its pressure range is the pen's own" grep -q "pressure range 0..255" $scratch/evcheck.out
 hidraw=$(basename /sys/class/hidraw/hidraw*)
-timeout 30 "$build/qmhid-evcheck" silent "kernel-of:$hidraw" --timeout 3000 >/tmp/silent.out 2>&1 &
+timeout 30 "$build/qmhid-evcheck" silent "kernel-of:$hidraw" --timeout 3000 >$scratch/silent.out 2>&1 &
 silent=$!
-wait_for 5 grep -q ready /tmp/silent.out
+wait_for 5 grep -q ready $scratch/silent.out
 echo play >&7
 check "the kernel's own event node of the pen delivers nothing while grabbed" wait $silent
-cat /tmp/silent.out
+cat $scratch/silent.out
 
 check "qmhid-ctl sets a calibration" "$build/qmhid-ctl" --pipe $pipe set-calibration 0 500 400 3000 3200
 check "the positions follow the calibration" \
@@ -106,24 +109,24 @@ check "the pen created again is back" wait_for 5 has_tablets 2
 # A new tablet takes the display's orientation (none here: 0), so rotation 0's stored slot,
 # in use from the next report on.
 echo play >&7
-wait_for 5 grep -q "played" /tmp/uhid7.out
+wait_for 5 grep -q "played" $scratch/uhid7.out
 check "with its stored calibration" sh -c "'$build/qmhid-ctl' --pipe $pipe list | grep 'calibration 500 400 3000 3200'"
 
 # The guided calibration with scripted taps: (1000, 800) and (3000, 3200) become the corners.
 calibrate() {
-    timeout 30 "$build/qmhid-ctl" --pipe $pipe calibrate 0 --timeout 10 >/tmp/calibrate.out 2>&1 &
+    timeout 30 "$build/qmhid-ctl" --pipe $pipe calibrate 0 --timeout 10 >$scratch/calibrate.out 2>&1 &
     local ctl=$!
-    wait_for 5 grep -q top-left /tmp/calibrate.out || return 1
+    wait_for 5 grep -q top-left $scratch/calibrate.out || return 1
     sleep 0.3
     for _ in 1 2 3; do echo "report 03 11 e8 03 00 00 20 03 00 00 80" >&7; sleep 0.05; done
     echo "report 03 10 e8 03 00 00 20 03 00 00 00" >&7
-    wait_for 5 grep -q bottom-right /tmp/calibrate.out || return 1
+    wait_for 5 grep -q bottom-right $scratch/calibrate.out || return 1
     for _ in 1 2 3; do echo "report 03 11 b8 0b 00 00 80 0c 00 00 80" >&7; sleep 0.05; done
     echo "report 03 10 b8 0b 00 00 80 0c 00 00 00" >&7
     wait $ctl
     local rc=$?
-    cat /tmp/calibrate.out
-    [ $rc -eq 0 ] && grep -q "Calibration saved: 1000 800 2000 2400" /tmp/calibrate.out
+    cat $scratch/calibrate.out
+    [ $rc -eq 0 ] && grep -q "Calibration saved: 1000 800 2000 2400" $scratch/calibrate.out
 }
 check "qmhid-ctl calibrate stores the calibration of two taps" calibrate
 check "the positions follow it" \
@@ -151,12 +154,12 @@ SYSTEMD_IGNORE_CHROOT=1 /lib/systemd/systemd-udevd --daemon >/dev/null 2>&1
 udevadm trigger --action=add >/dev/null 2>&1
 udevadm settle --timeout=10 >/dev/null 2>&1
 check "qmhidsrv runs with udevd" service_start
-check "its devices come from udev events" grep -q "devices from udev events" /tmp/srv.log
+check "its devices come from udev events" grep -q "devices from udev events" $scratch/srv.log
 udevadm settle --timeout=10 >/dev/null 2>&1
-libinput list-devices >/tmp/libinput.out 2>&1
+libinput list-devices >$scratch/libinput.out 2>&1
 check "libinput lists QmHid pen as a tablet" \
-    awk '/^Device:/ { pen = ($0 ~ /QmHid pen/) } pen && /^Capabilities:/ && /tablet/ { found = 1 } END { exit !found }' /tmp/libinput.out
-grep -A3 "QmHid pen" /tmp/libinput.out | head -4
+    awk '/^Device:/ { pen = ($0 ~ /QmHid pen/) } pen && /^Capabilities:/ && /tablet/ { found = 1 } END { exit !found }' $scratch/libinput.out
+grep -A3 "QmHid pen" $scratch/libinput.out | head -4
 check "SIGTERM again" stop_service
 check "qmhidsrv --pointer mouse runs" service_start --pointer mouse
 check "BTN_LEFT and BTN_RIGHT follow the tip and the barrel" \
