@@ -16,32 +16,10 @@ extern "C" {
 #include "QmHidSrv/HidTablet.h"
 #include "platform/win32/DeviceWatcher.h"
 #include "platform/win32/HidBackend.h"
+#include "tests/wine/PresentHid.h"
 #include "tests/wine/WineCheck.h"
 
 namespace {
-
-std::vector<std::string> PresentHidInterfaces() {
-    std::vector<std::string> paths;
-    GUID hid;
-    HidD_GetHidGuid(&hid);
-    HDEVINFO set =
-        SetupDiGetClassDevsA(&hid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-    if (set == INVALID_HANDLE_VALUE)
-        return paths;
-    SP_DEVICE_INTERFACE_DATA data{};
-    data.cbSize = sizeof data;
-    for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &hid, i, &data); ++i) {
-        DWORD size = 0;
-        SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &size, nullptr);
-        std::vector<char> buffer(size + sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-        if (SetupDiGetDeviceInterfaceDetailA(set, &data, detail, size, nullptr, nullptr))
-            paths.emplace_back(detail->DevicePath);
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return paths;
-}
 
 std::string Narrow(const char16_t* s) {
     std::string out;
@@ -69,7 +47,7 @@ int main() {
     qm::Win32HidBackend backend;
     qm::Win32DeviceWatcher watcher(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)));
     Manager manager(backend, watcher);
-    const std::vector<std::string> paths = PresentHidInterfaces();
+    const std::vector<std::string> paths = winetest::PresentHidInterfaces();
     std::printf("%zu HID interfaces\n", paths.size());
     CHECK(paths.size() >= 2);
     for (const std::string& path : paths) {
