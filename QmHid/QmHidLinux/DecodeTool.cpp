@@ -6,6 +6,7 @@
 
 #include "hid/HidDescriptor.h"
 #include "hid/HidRecording.h"
+#include "hid/HidUsages.h"
 #include "QmHidSrv/HidTablet.h"
 #include "QmHidSrv/PointerMapping.h"
 
@@ -130,7 +131,7 @@ int RunDecodeTool(const std::vector<std::string>& args, std::ostream& out, std::
     std::vector<HidValueCaps> xCaps(caps.numberInputValueCaps + 1u);
     uint16_t xCount = static_cast<uint16_t>(xCaps.size());
     const bool usesReportIds =
-        device.GetSpecificValueCaps(kPageGenericDesktop, kUsageX, xCaps.data(), xCount) ==
+        device.GetSpecificValueCaps(hid::kPageGenericDesktop, hid::kUsageX, xCaps.data(), xCount) ==
             HidStatus::Success &&
         xCount >= 1 && xCaps[0].reportId != 0;
     out << "{\"usagePage\":" << caps.usagePage << ",\"usage\":" << caps.usage

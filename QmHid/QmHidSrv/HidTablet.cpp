@@ -3,6 +3,7 @@
 #include <new>
 
 #include "QmHidSrv/HidDevMgr.h"
+#include "hid/HidUsages.h"
 
 namespace qm {
 
@@ -30,13 +31,13 @@ bool PenDecoder::Init(const IHidReportParser& parser, const HidCaps& caps) {
         return true;
     };
     int32_t x = 0, y = 0, pressure = 0;
-    if (!maxOf(kPageGenericDesktop, kUsageX, x))
+    if (!maxOf(hid::kPageGenericDesktop, hid::kUsageX, x))
         return false;
     const double xLengthMm = lengthMm;
-    if (!maxOf(kPageGenericDesktop, kUsageY, y))
+    if (!maxOf(hid::kPageGenericDesktop, hid::kUsageY, y))
         return false;
     const double yLengthMm = lengthMm;
-    if (!maxOf(kPageDigitizer, kUsageTipPressure, pressure))
+    if (!maxOf(hid::kPageDigitizer, hid::kUsageTipPressure, pressure))
         pressure = 0;
     buttonListCapacity = caps.numberInputButtonCaps;
     buttonList.reset(new (std::nothrow)
@@ -60,27 +61,28 @@ bool PenDecoder::Decode(const IHidReportParser& parser, const uint8_t* report, u
     length &= 0xFFFFu;
     uint32_t count = buttonListCapacity;
     sample = PenSample{};
-    if (parser.GetUsageValue(kPageGenericDesktop, kUsageX, sample.x, report, length) !=
+    if (parser.GetUsageValue(hid::kPageGenericDesktop, hid::kUsageX, sample.x, report, length) !=
         HidStatus::Success)
         return false;
-    if (parser.GetUsageValue(kPageGenericDesktop, kUsageY, sample.y, report, length) !=
+    if (parser.GetUsageValue(hid::kPageGenericDesktop, hid::kUsageY, sample.y, report, length) !=
         HidStatus::Success)
         return false;
     if (parser.GetUsagesEx(buttonList.get(), count, report, length) != HidStatus::Success)
         return false;
-    if (pressureMax != 0 && parser.GetUsageValue(kPageDigitizer, kUsageTipPressure, sample.pressure,
-                                                 report, length) != HidStatus::Success)
+    if (pressureMax != 0 &&
+        parser.GetUsageValue(hid::kPageDigitizer, hid::kUsageTipPressure, sample.pressure, report,
+                             length) != HidStatus::Success)
         return false;
     // Only the usage number counts, whatever its page.
     for (uint32_t i = 0; i < count; ++i) {
         switch (buttonList[i].usage) {
-            case kUsageTipSwitch:
+            case hid::kUsageTipSwitch:
                 sample.buttons |= kPenTip;
                 break;
-            case kUsageBarrelSwitch:
+            case hid::kUsageBarrelSwitch:
                 sample.buttons |= kPenBarrel;
                 break;
-            case kUsageInRange:
+            case hid::kUsageInRange:
                 sample.inRange = 1;
                 break;
             default:

@@ -5,23 +5,11 @@
 #include <memory>
 
 #include "QmHidSrv/HidDevice.h"
+#include "platform/PointerOutput.h"
 
 namespace qm {
 
-// Usages of the pen sample.
-inline constexpr uint16_t kPageGenericDesktop = 0x01;
-inline constexpr uint16_t kPageDigitizer = 0x0D;
-inline constexpr uint16_t kUsageX = 0x30;
-inline constexpr uint16_t kUsageY = 0x31;
-inline constexpr uint16_t kUsageTipPressure = 0x30;
-inline constexpr uint16_t kUsageTipSwitch = 0x42;
-inline constexpr uint16_t kUsageBarrelSwitch = 0x44;
-inline constexpr uint16_t kUsageInRange = 0x32;
-
-inline constexpr uint32_t kPenTip = 0x1;
-inline constexpr uint32_t kPenBarrel = 0x2;
-
-// One decoded sample, as OnPenData receives it.
+// One decoded sample (buttons: kPenTip, kPenBarrel), as OnPenData receives it.
 struct PenSample {
     uint32_t x = 0;
     uint32_t y = 0;

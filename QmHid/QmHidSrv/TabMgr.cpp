@@ -3,6 +3,7 @@
 #include <new>
 
 #include "QmHidSrv/HidDevice.h"
+#include "hid/HidUsages.h"
 #include "shared/PipeMessages.h"
 
 namespace qm {
@@ -49,7 +50,7 @@ bool CHidTabMgr::Start(const char16_t* manufacturer, const char16_t* product,
                        const char16_t* serial) {
     orientation_ = -1;
     RefreshOrientation();
-    return CHidDevMgr::Start(0x0D, manufacturer, product, serial);
+    return CHidDevMgr::Start(hid::kPageDigitizer, manufacturer, product, serial);
 }
 
 void CHidTabMgr::RefreshOrientation() {

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "hid/HidItems.h"
+#include "hid/HidUsages.h"
+
 namespace qm {
 
 namespace {
@@ -47,8 +50,14 @@ public:
 
     HidDescriptorParse Run() {
         HidDescriptorParse out;
-        while (pos_ < length_ && error_.empty())
-            Item();
+        hid::ItemReader reader(data_, length_);
+        hid::Item item;
+        for (hid::ItemRead r; error_.empty() && (r = reader.Next(item)) != hid::ItemRead::End;) {
+            if (r == hid::ItemRead::CutShort)
+                Fail(item.offset, item.isLong ? "long item is cut short" : "item is cut short");
+            else
+                Dispatch(item);
+        }
         if (error_.empty() && depth_ != 0)
             Fail(length_, "a collection is not closed");
         if (error_.empty() && collections_.empty())
@@ -73,87 +82,65 @@ private:
         error_ = text;
     }
 
-    void Item() {
-        const size_t start = pos_;
-        const uint8_t prefix = data_[pos_++];
-        if (prefix == 0xFE) {  // long item: skipped
-            if (length_ - pos_ < 2)
-                return Fail(start, "long item is cut short");
-            const size_t size = data_[pos_];
-            pos_ += 2;
-            if (length_ - pos_ < size)
-                return Fail(start, "long item is cut short");
-            pos_ += size;
-            return;
-        }
-        static constexpr size_t kSizes[4] = {0, 1, 2, 4};
-        const size_t size = kSizes[prefix & 3];
-        if (length_ - pos_ < size)
-            return Fail(start, "item is cut short");
-        uint32_t u = 0;
-        for (size_t i = 0; i < size; ++i)
-            u |= static_cast<uint32_t>(data_[pos_ + i]) << (8 * i);
-        int32_t s = static_cast<int32_t>(u);
-        if (size == 1)
-            s = static_cast<int8_t>(u);
-        if (size == 2)
-            s = static_cast<int16_t>(u);
-        pos_ += size;
-        const int type = (prefix >> 2) & 3;
-        const int tag = prefix >> 4;
-        switch (type) {
-            case 0:
-                return Main(start, tag, u);
-            case 1:
-                return Global(start, tag, u, s);
-            case 2:
-                return Local(start, tag, u, size);
+    void Dispatch(const hid::Item& item) {
+        if (item.isLong)
+            return;  // long items carry nothing this parser reads
+        switch (item.type) {
+            case hid::ItemType::Main:
+                return Main(item.offset, static_cast<hid::MainTag>(item.tag), item.data);
+            case hid::ItemType::Global:
+                return Global(item.offset, static_cast<hid::GlobalTag>(item.tag), item.data,
+                              item.Signed());
+            case hid::ItemType::Local:
+                return Local(item.offset, static_cast<hid::LocalTag>(item.tag), item.data,
+                             item.size);
             default:
                 return;  // reserved items are skipped
         }
     }
 
-    void Global(size_t at, int tag, uint32_t u, int32_t s) {
+    void Global(size_t at, hid::GlobalTag tag, uint32_t u, int32_t s) {
+        using enum hid::GlobalTag;
         switch (tag) {
-            case 0x0:
+            case UsagePage:
                 g_.usagePage = static_cast<uint16_t>(u);
                 break;
-            case 0x1:
+            case LogicalMinimum:
                 g_.logicalMin = s;
                 break;
-            case 0x2:
+            case LogicalMaximum:
                 g_.logicalMax = s;
                 break;
-            case 0x3:
+            case PhysicalMinimum:
                 g_.physicalMin = s;
                 break;
-            case 0x4:
+            case PhysicalMaximum:
                 g_.physicalMax = s;
                 break;
-            case 0x5:
+            case UnitExponent:
                 g_.unitExponent = u;
                 break;
-            case 0x6:
+            case Unit:
                 g_.unit = u;
                 break;
-            case 0x7:
+            case ReportSize:
                 g_.reportSize = u;
                 break;
-            case 0x8:
+            case ReportId:
                 if (u == 0 || u > 255)
                     return Fail(at, "report ID must be 1 to 255");
                 g_.reportId = static_cast<uint8_t>(u);
                 usesReportIds_ = true;
                 break;
-            case 0x9:
+            case ReportCount:
                 g_.reportCount = u;
                 break;
-            case 0xA:
+            case Push:
                 if (stack_.size() >= kMaxGlobalStack)
                     return Fail(at, "push nests too deep");
                 stack_.push_back(g_);
                 break;
-            case 0xB:
+            case Pop:
                 if (stack_.empty())
                     return Fail(at, "pop without push");
                 g_ = stack_.back();
@@ -164,22 +151,23 @@ private:
         }
     }
 
-    void Local(size_t at, int tag, uint32_t u, size_t size) {
+    void Local(size_t at, hid::LocalTag tag, uint32_t u, size_t size) {
+        using enum hid::LocalTag;
         // A four-byte usage carries its own page in the upper half.
         const uint16_t page = size == 4 ? static_cast<uint16_t>(u >> 16) : g_.usagePage;
         const auto id = static_cast<uint16_t>(u);
         switch (tag) {
-            case 0x0:
+            case Usage:
                 if (usages_.size() >= kMaxLocalUsages)
                     return Fail(at, "too many usages");
                 usages_.push_back({page, id, id, false});
                 break;
-            case 0x1:
+            case UsageMinimum:
                 rangeMin_ = id;
                 rangePage_ = page;
                 haveMin_ = true;
                 break;
-            case 0x2:
+            case UsageMaximum:
                 if (!haveMin_)
                     return Fail(at, "usage maximum without minimum");
                 if (id < rangeMin_)
@@ -194,9 +182,10 @@ private:
         }
     }
 
-    void Main(size_t at, int tag, uint32_t u) {
+    void Main(size_t at, hid::MainTag tag, uint32_t u) {
+        using enum hid::MainTag;
         switch (tag) {
-            case 0xA:  // collection
+            case Collection:
                 if (depth_ == 0) {
                     if (collections_.size() >= kMaxCollections)
                         return Fail(at, "too many top-level collections");
@@ -212,14 +201,14 @@ private:
                     return Fail(at, "collections nest too deep");
                 ++depth_;
                 break;
-            case 0xC:  // end collection
+            case EndCollection:
                 if (depth_ == 0)
                     return Fail(at, "end collection without collection");
                 --depth_;
                 break;
-            case 0x8:
-            case 0x9:
-            case 0xB:
+            case Input:
+            case Output:
+            case Feature:
                 if (depth_ == 0)
                     return Fail(at, "main item outside a collection");
                 Field(at, tag, u);
@@ -240,7 +229,7 @@ private:
         return list.back();
     }
 
-    void Field(size_t at, int tag, uint32_t flags) {
+    void Field(size_t at, hid::MainTag tag, uint32_t flags) {
         const uint64_t bits = uint64_t{g_.reportSize} * g_.reportCount;
         if (bits > kMaxReportBits)
             return Fail(at, "report too long");
@@ -249,19 +238,20 @@ private:
                 if (r.id == g_.reportId && usesReportIds_ && g_.reportId != 0)
                     return Fail(at, "report ID used by two top-level collections");
         ReportBits& report = BitsOf(g_.reportId);
-        uint32_t& used = tag == 0x8   ? report.inputBits
-                         : tag == 0x9 ? report.outputBits
-                                      : report.featureBits;
+        uint32_t& used = tag == hid::MainTag::Input    ? report.inputBits
+                         : tag == hid::MainTag::Output ? report.outputBits
+                                                       : report.featureBits;
         const uint32_t offset = 8 + used;  // after the report ID byte
         if (used + bits > kMaxReportBits)
             return Fail(at, "report too long");
         used += static_cast<uint32_t>(bits);
         // Constants and unnamed padding give no capability; a value wider than 32 bits (a
         // 64-bit transducer serial number) does, as Windows counts it, but no array does.
-        if (tag != 0x8 || (flags & 1) != 0 || usages_.empty() || bits == 0)
+        if (tag != hid::MainTag::Input || (flags & hid::kFlagConstant) != 0 || usages_.empty() ||
+            bits == 0)
             return;
         HidCollection& c = collections_.back();
-        const bool variable = (flags & 2) != 0;
+        const bool variable = (flags & hid::kFlagVariable) != 0;
         if (g_.reportSize > 32 && (!variable || g_.reportSize > 0xFFFF))
             return;
         const auto size = static_cast<uint16_t>(g_.reportSize);
@@ -388,10 +378,10 @@ HidDescriptorParse ParseReportDescriptor(const uint8_t* data, size_t length) {
 
 size_t ChoosePenCollection(const std::vector<HidCollection>& all) {
     for (size_t i = 0; i < all.size(); ++i)
-        if (all[i].caps.usagePage == 0x0D && all[i].caps.usage == 0x02)
+        if (all[i].caps.usagePage == hid::kPageDigitizer && all[i].caps.usage == hid::kUsagePen)
             return i;
     for (size_t i = 0; i < all.size(); ++i)
-        if (all[i].caps.usagePage == 0x0D)
+        if (all[i].caps.usagePage == hid::kPageDigitizer)
             return i;
     return 0;
 }

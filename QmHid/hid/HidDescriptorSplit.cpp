@@ -2,23 +2,19 @@
 #include <optional>
 
 #include "hid/HidDescriptor.h"
+#include "hid/HidItems.h"
 
 namespace qm {
 
 namespace {
 
-constexpr int kGlobalTags = 10;  // usage page .. report count; push and pop are not state
-constexpr int kTagPush = 10;
-constexpr int kTagPop = 11;
-constexpr int kTagCollection = 0xA;
-constexpr int kTagEndCollection = 0xC;
 constexpr size_t kMaxStack = 16;
 
 struct Span {
     size_t start = 0;
     size_t length = 0;
 };
-using GlobalState = std::array<std::optional<Span>, kGlobalTags>;
+using GlobalState = std::array<std::optional<Span>, hid::kGlobalStateTags>;
 
 }  // namespace
 
@@ -30,47 +26,40 @@ std::vector<std::vector<uint8_t>> SplitTopLevelCollections(const uint8_t* data, 
     size_t depth = 0;
     size_t localsStart = length;  // the first local item since the last main item
     size_t begin = 0;
-    for (size_t pos = 0; pos < length;) {
-        const size_t start = pos;
-        const uint8_t prefix = data[pos++];
-        if (prefix == 0xFE) {  // long item
-            if (length - pos < 2 || length - pos - 2 < data[pos])
-                return {};
-            pos += 2 + data[pos];
-            continue;
-        }
-        static constexpr size_t kSizes[4] = {0, 1, 2, 4};
-        const size_t size = kSizes[prefix & 3];
-        if (length - pos < size)
+    hid::ItemReader reader(data, length);
+    hid::Item item;
+    for (hid::ItemRead r; (r = reader.Next(item)) != hid::ItemRead::End;) {
+        if (r == hid::ItemRead::CutShort)
             return {};
-        pos += size;
-        const int type = (prefix >> 2) & 3;
-        const int tag = prefix >> 4;
-        if (type == 1) {
-            if (tag < kGlobalTags) {
-                globals[static_cast<size_t>(tag)] = Span{start, pos - start};
-            } else if (tag == kTagPush && stack.size() < kMaxStack) {
+        if (item.isLong)
+            continue;
+        const size_t start = item.offset;
+        const size_t end = item.offset + item.length;
+        if (item.type == hid::ItemType::Global) {
+            if (item.tag < hid::kGlobalStateTags) {
+                globals[item.tag] = Span{start, item.length};
+            } else if (item.Is(hid::GlobalTag::Push) && stack.size() < kMaxStack) {
                 stack.push_back(globals);
-            } else if (tag == kTagPop && !stack.empty()) {
+            } else if (item.Is(hid::GlobalTag::Pop) && !stack.empty()) {
                 globals = stack.back();
                 stack.pop_back();
             }
-        } else if (type == 2) {
+        } else if (item.type == hid::ItemType::Local) {
             if (localsStart == length)
                 localsStart = start;
-        } else if (type == 0) {
-            if (tag == kTagCollection) {
+        } else if (item.type == hid::ItemType::Main) {
+            if (item.Is(hid::MainTag::Collection)) {
                 if (depth == 0) {
                     begin = localsStart != length ? localsStart : start;
                     atStart = globals;
                 }
                 ++depth;
-            } else if (tag == kTagEndCollection && depth > 0 && --depth == 0) {
+            } else if (item.Is(hid::MainTag::EndCollection) && depth > 0 && --depth == 0) {
                 std::vector<uint8_t> d;
                 for (const auto& g : atStart)
                     if (g)
                         d.insert(d.end(), data + g->start, data + g->start + g->length);
-                d.insert(d.end(), data + begin, data + pos);
+                d.insert(d.end(), data + begin, data + end);
                 out.push_back(std::move(d));
             }
             localsStart = length;

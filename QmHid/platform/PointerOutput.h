@@ -1,4 +1,4 @@
-// Absolute pointer output: the one operation that the mapping needs of the platform.
+// Absolute pointer output: what the mapping hands to the platform, one event per sample.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,10 @@ inline constexpr uint32_t kMouseRightUp = 0x0010;
 inline constexpr uint32_t kMouseVirtualDesk = 0x4000;
 inline constexpr uint32_t kMouseAbsolute = 0x8000;
 
+// Pen buttons, in a pen sample and in a pointer event.
+inline constexpr uint32_t kPenTip = 0x1;
+inline constexpr uint32_t kPenBarrel = 0x2;
+
 // One absolute pointer event: dx and dy in 0..65535 over the virtual desktop, and the flags of
 // the mouse event. The pen's state rides along for outputs that draw a pen (Linux's uinput
 // pen); the Windows output injects the mouse event alone.
@@ -21,7 +25,7 @@ struct PointerEvent {
     int32_t dx = 0;
     int32_t dy = 0;
     uint32_t flags = 0;
-    uint8_t buttons = 0;      // bit 0 tip, bit 1 barrel
+    uint8_t buttons = 0;      // kPenTip, kPenBarrel
     uint8_t inRange = 0;      // 0 or 1
     uint32_t pressure = 0;    // raw tip pressure
     int32_t pressureMax = 0;  // the pen's logical maximum, 0 without pressure

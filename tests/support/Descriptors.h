@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "hid/HidUsages.h"
+
 namespace qm::test {
 
 using Bytes = std::vector<uint8_t>;

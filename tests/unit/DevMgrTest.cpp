@@ -38,7 +38,7 @@ TEST_F(DevMgrTest, EnumeratesPresentInterfacesThroughTheUsagePageFilter) {
     backend_.Add(Make("virtual/keys", test::kArrayKeys));  // page 1
     backend_.Add(Make("virtual/pen1", test::kPenNoPressure));
     manager_.make = MakeReadingDevice;
-    ASSERT_TRUE(manager_.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager_.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     ASSERT_TRUE(Idle());
     EXPECT_EQ(manager_.Offered(), (std::vector<std::string>{"virtual/pen0", "virtual/pen1"}));
     EXPECT_EQ(manager_.DeviceCount(), 2);
@@ -57,10 +57,10 @@ TEST_F(DevMgrTest, EnumeratesPresentInterfacesThroughTheUsagePageFilter) {
 
 TEST_F(DevMgrTest, StringFiltersMatchWholeStringsIgnoringAsciiCase) {
     backend_.Add(Make("virtual/pen0", test::kPenNoIds));
-    ASSERT_TRUE(manager_.Start(0x0D, u"quillmark", u"PEN", nullptr));
+    ASSERT_TRUE(manager_.Start(qm::hid::kPageDigitizer, u"quillmark", u"PEN", nullptr));
     ASSERT_TRUE(Idle());
     EXPECT_EQ(manager_.Offered().size(), 1u);
-    ASSERT_TRUE(manager_.Start(0x0D, u"QUILL", nullptr, nullptr));
+    ASSERT_TRUE(manager_.Start(qm::hid::kPageDigitizer, u"QUILL", nullptr, nullptr));
     ASSERT_TRUE(Idle());
     EXPECT_EQ(manager_.Offered().size(), 1u);
     // An unreadable serial number reads as empty and fails a non-empty filter.
@@ -71,7 +71,7 @@ TEST_F(DevMgrTest, StringFiltersMatchWholeStringsIgnoringAsciiCase) {
 
 TEST_F(DevMgrTest, HotPlugArrivalRemovalAndHandleEvents) {
     manager_.make = MakeReadingDevice;
-    ASSERT_TRUE(manager_.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager_.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     ASSERT_TRUE(Idle());
     EXPECT_EQ(manager_.DeviceCount(), 0);
     manager_.Events().Plug(Make("virtual/later", test::kPenNoIds));
@@ -104,7 +104,7 @@ TEST_F(DevMgrTest, HotPlugArrivalRemovalAndHandleEvents) {
 
 TEST_F(DevMgrTest, WindowMessagesReachTheManager) {
     manager_.handledMessage = 0x0400;
-    ASSERT_TRUE(manager_.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager_.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     manager_.Events().PostMessage(kWmDisplayChange, 32, 0);
     manager_.Events().PostMessage(0x0400, 0, 0);
     ASSERT_TRUE(Idle());
@@ -129,7 +129,7 @@ TEST_F(DevMgrTest, AStuckDeviceStaysListedAndFailsStopAndRestart) {
     dev->SetFailPreparsedData(true);
     backend_.Add(dev);
     manager_.make = MakeReadingDevice;
-    ASSERT_TRUE(manager_.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager_.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     ASSERT_TRUE(Idle());
     EXPECT_EQ(manager_.Offered().size(), 0u);  // its capabilities cannot be read either
     ASSERT_TRUE(manager_.Stop());
@@ -156,11 +156,11 @@ TEST_F(DevMgrTest, AStuckDeviceStaysListedAndFailsStopAndRestart) {
 TEST_F(DevMgrTest, StartAgainDestroysAndEnumeratesAfresh) {
     backend_.Add(Make("virtual/pen0", test::kPenNoIds));
     manager_.make = MakeReadingDevice;
-    ASSERT_TRUE(manager_.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager_.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     ASSERT_TRUE(Idle());
     CHidDevice* first = manager_.DeviceAt(0);
     const uint64_t firstToken = first->token;
-    ASSERT_TRUE(manager_.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager_.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     ASSERT_TRUE(Idle());
     ASSERT_EQ(manager_.DeviceCount(), 1);
     EXPECT_GT(manager_.DeviceAt(0)->token, firstToken);  // tokens are never reused
@@ -172,7 +172,7 @@ TEST_F(DevMgrTest, StopDuringTheStartUpEnumerationIsHeard) {
     for (int i = 0; i < 6; ++i)
         backend_.Add(Make("virtual/pen" + std::to_string(i), test::kPenNoIds));
     manager_.make = [](TestDevMgr&, const char*) { SleepMs(150); };
-    ASSERT_TRUE(manager_.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager_.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     const uint64_t start = MonotonicMs();
     EXPECT_TRUE(manager_.Stop());
     EXPECT_LT(MonotonicMs() - start, 5000u);

@@ -50,7 +50,7 @@ TEST(EndToEnd, PenToPointerWithSettingsThatSurviveARestart) {
     test::TestHost host(store);
     VirtualHidBackend backend;
     TabletMgr manager(backend, host);
-    ASSERT_TRUE(manager.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     ASSERT_TRUE(manager.Events().WaitIdle(5000));
     auto pen = Pen("virtual/pen");
     manager.Events().Plug(pen);
@@ -80,7 +80,7 @@ TEST(EndToEnd, PenToPointerWithSettingsThatSurviveARestart) {
 
     // A restart of the manager loads them again.
     ASSERT_TRUE(manager.Stop());
-    ASSERT_TRUE(manager.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     ASSERT_TRUE(manager.Events().WaitIdle(5000));
     ASSERT_EQ(manager.DeviceCount(), 1);
     {
@@ -116,7 +116,7 @@ TEST(EndToEnd, DevicesComeAndGoWhileAnotherThreadUsesThem) {
     test::TestHost host(store);
     VirtualHidBackend backend;
     TabletMgr manager(backend, host);
-    ASSERT_TRUE(manager.Start(0x0D, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(manager.Start(qm::hid::kPageDigitizer, nullptr, nullptr, nullptr));
     struct Walker {
         TabletMgr* m;
         std::atomic<bool> stop{false};

@@ -21,7 +21,7 @@ HidCollection ParseOne(const Bytes& d) {
 
 TEST(HidDescriptor, PenWithoutReportIdsSummary) {
     const HidCollection c = ParseOne(test::kPenNoIds);
-    EXPECT_EQ(c.caps.usagePage, 0x0D);
+    EXPECT_EQ(c.caps.usagePage, hid::kPageDigitizer);
     EXPECT_EQ(c.caps.usage, 0x02);
     EXPECT_EQ(c.caps.inputReportByteLength, 8);  // the zero report ID byte counts
     EXPECT_EQ(c.caps.numberInputButtonCaps, 3);
@@ -37,7 +37,8 @@ TEST(HidDescriptor, ValuesAreRawUnsignedBits) {
     EXPECT_EQ(v, 0xFFFFu);  // above the logical maximum, and not sign-extended
     ASSERT_EQ(c.GetUsageValue(1, 0x31, v, report, 8), HidStatus::Success);
     EXPECT_EQ(v, 0x1234u);
-    ASSERT_EQ(c.GetUsageValue(0x0D, 0x30, v, report, 8), HidStatus::Success);
+    ASSERT_EQ(c.GetUsageValue(hid::kPageDigitizer, hid::kUsageTipPressure, v, report, 8),
+              HidStatus::Success);
     EXPECT_EQ(v, 0x3FFu);
     EXPECT_EQ(c.GetUsageValue(1, 0x32, v, report, 8), HidStatus::UsageNotFound);
     EXPECT_EQ(c.GetUsageValue(1, 0x30, v, report, 7), HidStatus::InvalidReportLength);
@@ -47,12 +48,14 @@ TEST(HidDescriptor, ValueCapsGiveTheLogicalMaximum) {
     const HidCollection c = ParseOne(test::kPenNoIds);
     HidValueCaps caps[3];
     uint16_t count = 3;
-    ASSERT_EQ(c.GetSpecificValueCaps(0x0D, 0x30, caps, count), HidStatus::Success);
+    ASSERT_EQ(c.GetSpecificValueCaps(hid::kPageDigitizer, hid::kUsageTipPressure, caps, count),
+              HidStatus::Success);
     EXPECT_EQ(count, 1);
     EXPECT_EQ(caps[0].logicalMax, 1023);
     EXPECT_EQ(caps[0].bitSize, 16);
     count = 3;
-    EXPECT_EQ(c.GetSpecificValueCaps(0x0D, 0x31, caps, count), HidStatus::UsageNotFound);
+    EXPECT_EQ(c.GetSpecificValueCaps(hid::kPageDigitizer, hid::kUsageY, caps, count),
+              HidStatus::UsageNotFound);
     EXPECT_EQ(count, 0);
 }
 
@@ -63,8 +66,8 @@ TEST(HidDescriptor, VariableButtonsAcrossPages) {
     uint32_t count = 3;
     ASSERT_EQ(c.GetUsagesEx(list, count, report, 8), HidStatus::Success);
     ASSERT_EQ(count, 2u);
-    EXPECT_EQ(list[0].usage, 0x42);
-    EXPECT_EQ(list[0].usagePage, 0x0D);
+    EXPECT_EQ(list[0].usage, hid::kUsageTipSwitch);
+    EXPECT_EQ(list[0].usagePage, hid::kPageDigitizer);
     EXPECT_EQ(list[1].usage, 0x32);
 }
 

@@ -196,7 +196,7 @@ TEST_F(HidDeviceTest, StringsAndFreeStandingQueries) {
     manager_.lastError = 0;
     HidCaps caps;
     EXPECT_TRUE(QueryDeviceCaps(backend_, "virtual/pen", caps));
-    EXPECT_EQ(caps.usagePage, 0x0D);
+    EXPECT_EQ(caps.usagePage, qm::hid::kPageDigitizer);
     EXPECT_EQ(std::u16string(QueryProductString(backend_, "virtual/pen", buffer, sizeof buffer)),
               u"Pen");
     EXPECT_EQ(std::u16string(QuerySerialNumberString(backend_, "virtual/pen", buffer, 64)), u"");

@@ -14,6 +14,7 @@ extern "C" {
 
 #include "QmHidSrv/HidDevMgr.h"
 #include "QmHidSrv/HidTablet.h"
+#include "hid/HidUsages.h"
 #include "platform/win32/DeviceWatcher.h"
 #include "platform/win32/HidBackend.h"
 #include "tests/wine/PresentHid.h"
@@ -63,7 +64,7 @@ int main() {
         CHECK(caps.inputReportByteLength > 0);
         CHECK(Narrow(product).find("Wine HID") == 0);
         // Not a digitizer: the service's usage-page filter (page 0x0D) passes neither.
-        CHECK(caps.usagePage != qm::kPageDigitizer);
+        CHECK(caps.usagePage != qm::hid::kPageDigitizer);
 
         Device device(manager, p);
         CHECK(device.Usable());

@@ -119,8 +119,8 @@ uint32_t UinputPointerOutput::Inject(const PointerEvent& event) {
             pressure = pressure * range / event.pressureMax;
         Put(e, n, EV_KEY, BTN_TOOL_PEN, event.inRange ? 1 : 0);
         Put(e, n, EV_ABS, ABS_PRESSURE, static_cast<int32_t>(pressure));
-        Put(e, n, EV_KEY, BTN_TOUCH, (event.buttons & 1) ? 1 : 0);
-        Put(e, n, EV_KEY, BTN_STYLUS, (event.buttons & 2) ? 1 : 0);
+        Put(e, n, EV_KEY, BTN_TOUCH, (event.buttons & kPenTip) ? 1 : 0);
+        Put(e, n, EV_KEY, BTN_STYLUS, (event.buttons & kPenBarrel) ? 1 : 0);
     } else {
         if (event.flags & (kMouseLeftDown | kMouseLeftUp))
             Put(e, n, EV_KEY, BTN_LEFT, (event.flags & kMouseLeftDown) ? 1 : 0);
