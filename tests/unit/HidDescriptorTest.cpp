@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "hid/HidItems.h"
 #include "hid/HidRecording.h"
 #include "support/Descriptors.h"
 
@@ -290,14 +291,153 @@ TEST_P(PhysicalSize, ComesFromTheExtentsUnitAndExponent) {
     const HidCollection& c = p.collections[ChoosePenCollection(p.collections)];
     HidValueCaps v[8];
     uint16_t n = 8;
-    ASSERT_EQ(c.GetSpecificValueCaps(0x01, 0x30, v, n), HidStatus::Success);
+    ASSERT_EQ(c.GetSpecificValueCaps(hid::kPageGenericDesktop, hid::kUsageX, v, n),
+              HidStatus::Success);
     EXPECT_NEAR(PhysicalLengthMm(v[0]), GetParam().xMm, 1e-9);
     n = 8;
-    ASSERT_EQ(c.GetSpecificValueCaps(0x01, 0x31, v, n), HidStatus::Success);
+    ASSERT_EQ(c.GetSpecificValueCaps(hid::kPageGenericDesktop, hid::kUsageY, v, n),
+              HidStatus::Success);
     EXPECT_NEAR(PhysicalLengthMm(v[0]), GetParam().yMm, 1e-9);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, PhysicalSize, testing::ValuesIn(kPhysical));
+
+// The item reader on hand-decoded items (HID 1.11, 6.2.2.2 and 6.2.2.3).
+struct ItemCase {
+    const char* name;
+    Bytes bytes;
+    hid::ItemRead result;
+    bool isLong;
+    hid::ItemType type;
+    uint8_t tag;
+    size_t length;
+    uint32_t data;
+    int32_t signedData;
+};
+const ItemCase kItems[] = {
+    {"usage_page_1_byte",
+     {0x05, 0x0D},
+     hid::ItemRead::Ok,
+     false,
+     hid::ItemType::Global,
+     0x0,
+     2,
+     0x0D,
+     13},
+    {"logical_min_minus_1",
+     {0x15, 0xFF},
+     hid::ItemRead::Ok,
+     false,
+     hid::ItemType::Global,
+     0x1,
+     2,
+     0xFF,
+     -1},
+    {"logical_max_2_bytes",
+     {0x26, 0xFF, 0x0F},
+     hid::ItemRead::Ok,
+     false,
+     hid::ItemType::Global,
+     0x2,
+     3,
+     0x0FFF,
+     4095},
+    {"physical_min_minus_2_in_2_bytes",
+     {0x36, 0xFE, 0xFF},
+     hid::ItemRead::Ok,
+     false,
+     hid::ItemType::Global,
+     0x3,
+     3,
+     0xFFFE,
+     -2},
+    {"usage_4_bytes",
+     {0x0B, 0x30, 0x00, 0x01, 0x00},
+     hid::ItemRead::Ok,
+     false,
+     hid::ItemType::Local,
+     0x0,
+     5,
+     0x00010030,
+     0x00010030},
+    {"end_collection_no_data", {0xC0}, hid::ItemRead::Ok, false, hid::ItemType::Main, 0xC, 1, 0, 0},
+    {"input_data_var_abs",
+     {0x81, 0x02},
+     hid::ItemRead::Ok,
+     false,
+     hid::ItemType::Main,
+     0x8,
+     2,
+     2,
+     2},
+    {"long_item",
+     {0xFE, 0x02, 0xF0, 0xAA, 0xBB},
+     hid::ItemRead::Ok,
+     true,
+     hid::ItemType::Main,
+     0xF0,
+     5,
+     0,
+     0},
+    {"short_cut", {0x26, 0xFF}, hid::ItemRead::CutShort, false, hid::ItemType::Main, 0, 0, 0, 0},
+    {"long_cut_in_header",
+     {0xFE, 0x02},
+     hid::ItemRead::CutShort,
+     true,
+     hid::ItemType::Main,
+     0,
+     0,
+     0,
+     0},
+    {"long_cut_in_data",
+     {0xFE, 0x03, 0xF0, 0xAA},
+     hid::ItemRead::CutShort,
+     true,
+     hid::ItemType::Main,
+     0,
+     0,
+     0,
+     0},
+};
+
+class ItemReaderCase : public testing::TestWithParam<ItemCase> {};
+
+TEST_P(ItemReaderCase, ReadsOneItem) {
+    const ItemCase& c = GetParam();
+    hid::ItemReader reader(c.bytes.data(), c.bytes.size());
+    hid::Item item;
+    ASSERT_EQ(reader.Next(item), c.result);
+    EXPECT_EQ(item.offset, 0u);
+    EXPECT_EQ(item.isLong, c.isLong);
+    if (c.result == hid::ItemRead::Ok) {
+        EXPECT_EQ(item.length, c.length);
+        EXPECT_EQ(item.tag, c.tag);
+        if (!c.isLong) {
+            EXPECT_EQ(item.type, c.type);
+            EXPECT_EQ(item.data, c.data);
+            EXPECT_EQ(item.Signed(), c.signedData);
+        }
+    }
+    EXPECT_EQ(reader.Next(item), hid::ItemRead::End);
+}
+
+INSTANTIATE_TEST_SUITE_P(Items, ItemReaderCase, testing::ValuesIn(kItems),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(ItemReader, WalksADescriptorInOrder) {
+    const Bytes d = {0x05, 0x0D, 0x09, 0x02, 0xA1, 0x01, 0xC0};
+    hid::ItemReader reader(d.data(), d.size());
+    hid::Item item;
+    size_t offsets[4] = {};
+    int n = 0;
+    while (n < 4 && reader.Next(item) == hid::ItemRead::Ok)
+        offsets[n++] = item.offset;
+    ASSERT_EQ(n, 4);
+    EXPECT_EQ(offsets[1], 2u);
+    EXPECT_EQ(offsets[2], 4u);
+    EXPECT_EQ(offsets[3], 6u);
+    EXPECT_TRUE(item.Is(hid::MainTag::EndCollection));
+}
 
 }  // namespace
 }  // namespace qm
