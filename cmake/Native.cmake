@@ -21,6 +21,7 @@ add_library(qmhid_core STATIC
   QmHid/platform/posix/UnixPipe.cpp
   QmHid/QmHidSrv/TabMgr.cpp
   QmHid/QmWinTab/ScreenRotate.cpp
+  QmHid/shared/ControlClient.cpp
   QmHid/platform/virtual/Replay.cpp
   QmHid/QmCoIns2/CoInstaller.cpp
   QmHid/QmHidSrv/QmTablet.cpp
@@ -44,7 +45,7 @@ add_executable(qmhidsrv QmHid/QmHidLinux/QmHidSrvMain.cpp)
 target_link_libraries(qmhidsrv PRIVATE qmhid_linux)
 
 # The screen-rotation client as a shared library over the AF_UNIX pipe.
-add_library(qmwintab SHARED QmHid/QmWinTab/QmWinTabLinux.cpp QmHid/QmWinTab/ScreenRotate.cpp
+add_library(qmwintab SHARED QmHid/QmWinTab/QmWinTabLinux.cpp QmHid/QmWinTab/ScreenRotate.cpp QmHid/shared/ControlClient.cpp
   QmHid/platform/posix/UnixPipe.cpp QmHid/platform/posix/Sync.cpp)
 target_include_directories(qmwintab PRIVATE ${CMAKE_SOURCE_DIR}/QmHid)
 set_target_properties(qmwintab PROPERTIES CXX_VISIBILITY_PRESET hidden POSITION_INDEPENDENT_CODE ON)

@@ -34,6 +34,7 @@ add_library(qmhid_core_win STATIC
   QmHid/platform/win32/DisplayOrientation.cpp
   QmHid/QmHidSrv/QmTablet.cpp
   QmHid/QmHidSrv/TabMgr.cpp
+  QmHid/shared/ControlClient.cpp
 )
 target_include_directories(qmhid_core_win PUBLIC ${CMAKE_SOURCE_DIR}/QmHid)
 target_link_libraries(qmhid_core_win PUBLIC hid setupapi)
@@ -41,7 +42,7 @@ target_link_libraries(qmhid_core_win PUBLIC hid setupapi)
 add_library(QmCoIns1 SHARED QmHid/QmCoIns1/QmCoIns1.cpp QmHid/QmCoIns1/QmCoIns1.def)
 set_target_properties(QmCoIns1 PROPERTIES PREFIX "")
 
-add_library(QmWinTab SHARED QmHid/QmWinTab/QmWinTab.cpp QmHid/QmWinTab/ScreenRotate.cpp
+add_library(QmWinTab SHARED QmHid/QmWinTab/QmWinTab.cpp QmHid/QmWinTab/ScreenRotate.cpp QmHid/shared/ControlClient.cpp
   QmHid/platform/win32/NamedPipe.cpp QmHid/platform/win32/Sync.cpp QmHid/QmWinTab/QmWinTab.def)
 target_include_directories(QmWinTab PRIVATE ${CMAKE_SOURCE_DIR}/QmHid)
 set_target_properties(QmWinTab PROPERTIES PREFIX "")

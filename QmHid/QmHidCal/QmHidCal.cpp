@@ -7,17 +7,14 @@
 // rounds missed); 2 no service, no pipe or no tablet (logged to the event log).
 #include <windows.h>
 
-#include <algorithm>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "QmHidCal/CalibrationRounds.h"
+#include "platform/PointerOutput.h"
 #include "platform/win32/NamedPipe.h"
-#include "shared/PipeMessages.h"
-
-using namespace qm::pipe;
+#include "shared/ControlClient.h"
 
 namespace {
 
@@ -42,45 +39,29 @@ void LogToEventLog(const char* text) {
     DeregisterEventSource(source);
 }
 
-bool Exchange(qm::NamedPipeClient& pipe, uint8_t* m, uint32_t n) {
-    return pipe.TimedWrite(m, n, 5000) && pipe.TimedRead(m, n, 5000);
-}
-
 // The tablet: the one whose interface path holds the instance identifier, else the last
 // active, else the first; 0 for none.
-uint64_t ChooseTablet(qm::NamedPipeClient& pipe, const std::string& instance) {
-    uint8_t m[1024];
+uint64_t ChooseTablet(qm::ControlClient& client, const std::string& instance) {
+    // A find request is answered only through a listed device's token: the first one's.
+    const uint64_t first = client.TokenAt(0);
+    if (first == 0)
+        return 0;
     if (!instance.empty()) {
         // A HID interface path: \\?\ + the identifier with '\' as '#' + the class GUID.
         std::string path = "\\\\?\\";
         for (char c : instance)
             path += c == '\\' ? '#' : c;
         path += "#{4d1e55b2-f16f-11cf-88cb-001111000030}";
-        BeginRequest(m, kFindDeviceByPathSize, kFindDeviceByPath, 0);
-        std::memset(m + kPathOffset, 0, kPathFieldSize);
-        std::memcpy(m + kPathOffset, path.data(), std::min(path.size(), kPathFieldSize - 1));
-        if (Exchange(pipe, m, kFindDeviceByPathSize) && Get64(m + kTokenOffset) != 0)
-            return Get64(m + kTokenOffset);
+        if (const uint64_t found = client.FindByPath(first, path.c_str()); found != 0)
+            return found;
     }
-    BeginRequest(m, kGetLastActiveDeviceSize, kGetLastActiveDevice, 0);
-    if (Exchange(pipe, m, kGetLastActiveDeviceSize) && Get64(m + kTokenOffset) != 0) {
-        const uint64_t last = Get64(m + kTokenOffset);
+    if (const uint64_t last = client.LastActive(); last != 0) {
         // Only while it is still listed: the get-calibration request answers for listed ones.
-        BeginRequest(m, kGetCalibrationSize, kGetCalibration, last);
-        if (pipe.TimedWrite(m, kGetCalibrationSize, 5000) &&
-            pipe.TimedRead(m, kGetCalibrationSize, 300))
+        qm::pipe::CalibrationValues ignored;
+        if (client.GetCalibration(last, ignored, 300))
             return last;
     }
-    BeginRequest(m, kEnumerateDevicesSize, kEnumerateDevices, 0);
-    Put16(m + kValueOffset, 0);
-    return Exchange(pipe, m, kEnumerateDevicesSize) ? Get64(m + kTokenOffset) : 0;
-}
-
-void SetRawMode(qm::NamedPipeClient& pipe, uint64_t token, uint8_t on) {
-    uint8_t m[kSetRawModeSize];
-    BeginRequest(m, sizeof m, kSetRawMode, token);
-    m[kValueOffset] = on;
-    pipe.TimedWrite(m, sizeof m, 5000);
+    return first;
 }
 
 uint32_t DisplayRotation() {
@@ -164,7 +145,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         LogToEventLog("QmHidCal: the tablet service's control pipe cannot be opened");
         return 2;
     }
-    const uint64_t token = ChooseTablet(pipe, device);
+    qm::ControlClient client(pipe);
+    const uint64_t token = ChooseTablet(client, device);
     if (token == 0) {
         LogToEventLog("QmHidCal: no tablet");
         pipe.Close();
@@ -191,7 +173,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 2;
     }
     SetForegroundWindow(g_app.window);
-    SetRawMode(pipe, token, 1);
+    client.SetRawMode(token, true);
     Refresh();
 
     int result = 1;
@@ -207,25 +189,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         if (GetTickCount() - lastInput > timeoutS * 1000) {
             break;  // no pen input for the timeout
         }
-        uint8_t m[kRawPenReportSize];
-        if (!pipe.TimedRead(m, sizeof m, 30) || m[0] != kRawPenReport)
+        qm::pipe::RawPenReport report;
+        if (!client.ReadRawReport(report, 30))
             continue;
         lastInput = GetTickCount();
         const int round = rounds.Round();
         const int target = rounds.Target();
-        const auto state = rounds.OnSample(static_cast<int32_t>(Get32(m + kRawXOffset)),
-                                           static_cast<int32_t>(Get32(m + kRawYOffset)),
-                                           (Get32(m + kRawButtonsOffset) & 1) != 0);
+        const auto state =
+            rounds.OnSample(static_cast<int32_t>(report.x), static_cast<int32_t>(report.y),
+                            (report.buttons & qm::kPenTip) != 0);
         if (state == qm::CalibrationRounds::State::Saved) {
-            SetRawMode(pipe, token, 0);
+            client.SetRawMode(token, false);
             const qm::Calibration c = *rounds.Result();
-            uint8_t set[kSetCalibrationSize];
-            BeginRequest(set, sizeof set, kSetCalibration, token);
-            Put32(set + 16, static_cast<uint32_t>(c.xOrigin));
-            Put32(set + 20, static_cast<uint32_t>(c.yOrigin));
-            Put32(set + 24, static_cast<uint32_t>(c.xExtent));
-            Put32(set + 28, static_cast<uint32_t>(c.yExtent));
-            result = pipe.TimedWrite(set, sizeof set, 5000) ? 0 : 1;
+            result =
+                client.SetCalibration(token, {c.xOrigin, c.yOrigin, c.xExtent, c.yExtent}) ? 0 : 1;
             g_app.message = result == 0 ? "Calibration saved." : "The calibration was not saved.";
             Refresh();
             Sleep(1000);
@@ -244,7 +221,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
             Refresh();
     }
     if (result != 0)
-        SetRawMode(pipe, token, 0);  // the calibration stays as it was
+        client.SetRawMode(token, false);  // the calibration stays as it was
     pipe.Close();
     DestroyWindow(g_app.window);
     return result;

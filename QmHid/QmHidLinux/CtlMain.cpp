@@ -12,6 +12,7 @@
 
 #include "QmHidSrv/CalibrationFit.h"
 #include "QmWinTab/ScreenRotate.h"
+#include "shared/ControlClient.h"
 #include "platform/posix/UnixPipe.h"
 #include "shared/PipeMessages.h"
 
@@ -30,52 +31,29 @@ std::string Utf16Field(const uint8_t* field) {
     return s;
 }
 
-bool Exchange(qm::UnixPipeClient& pipe, uint8_t* m, size_t n) {
-    return pipe.TimedWrite(m, static_cast<uint32_t>(n), 5000) &&
-           pipe.TimedRead(m, static_cast<uint32_t>(n), 5000);
-}
-
-uint64_t TokenAt(qm::UnixPipeClient& pipe, uint16_t index, uint32_t* count) {
-    uint8_t m[24];
-    BeginRequest(m, sizeof m, kEnumerateDevices, 0);
-    Put16(m + 16, index);
-    if (!Exchange(pipe, m, sizeof m))
-        return 0;
-    if (count != nullptr)
-        *count = Get32(m + 20);
-    return Get64(m + 8);
-}
-
 volatile std::sig_atomic_t g_interrupted = 0;
 
 void OnInterrupt(int) {
     g_interrupted = 1;
 }
 
-void SetRawMode(qm::UnixPipeClient& pipe, uint64_t token, uint8_t on) {
-    uint8_t m[24];
-    BeginRequest(m, sizeof m, kSetRawMode, token);
-    m[16] = on;
-    pipe.TimedWrite(m, sizeof m, 5000);
-}
-
 // One tap: the mean raw position while the tip was down, from tip down to tip up. False on
 // Ctrl-C or when no pen input came for timeoutMs.
-bool Tap(qm::UnixPipeClient& pipe, uint32_t timeoutMs, qm::RawPoint& mean) {
+bool Tap(qm::ControlClient& client, uint32_t timeoutMs, qm::RawPoint& mean) {
     double sx = 0, sy = 0;
     uint64_t n = 0;
     uint64_t last = qm::MonotonicMs();
     for (;;) {
         if (g_interrupted || qm::MonotonicMs() - last > timeoutMs)
             return false;
-        uint8_t m[32];
-        if (!pipe.TimedRead(m, sizeof m, 250) || m[0] != kRawPenReport)
+        RawPenReport r;
+        if (!client.ReadRawReport(r, 250))
             continue;
         last = qm::MonotonicMs();
-        const bool down = (Get32(m + kRawButtonsOffset) & 1) != 0;
+        const bool down = (r.buttons & qm::kPenTip) != 0;
         if (down) {
-            sx += static_cast<int32_t>(Get32(m + kRawXOffset));
-            sy += static_cast<int32_t>(Get32(m + kRawYOffset));
+            sx += static_cast<int32_t>(r.x);
+            sy += static_cast<int32_t>(r.y);
             ++n;
         } else if (n > 0) {
             mean = {sx / static_cast<double>(n), sy / static_cast<double>(n)};
@@ -85,7 +63,7 @@ bool Tap(qm::UnixPipeClient& pipe, uint32_t timeoutMs, qm::RawPoint& mean) {
 }
 
 // The guided two-point calibration: the corners the pen should cover, tapped in turn.
-int Calibrate(qm::UnixPipeClient& pipe, int argc, char** argv, int i) {
+int Calibrate(qm::ControlClient& client, int argc, char** argv, int i) {
     uint16_t index = 0;
     uint32_t rotation = 0, timeoutS = 60;
     for (; i < argc; ++i) {
@@ -98,7 +76,7 @@ int Calibrate(qm::UnixPipeClient& pipe, int argc, char** argv, int i) {
             index = static_cast<uint16_t>(std::atoi(argv[i]));
         }
     }
-    const uint64_t token = TokenAt(pipe, index, nullptr);
+    const uint64_t token = client.TokenAt(index);
     if (token == 0) {
         std::fprintf(stderr, "qmhid-ctl: no tablet at index %u\n", index);
         return 1;
@@ -107,35 +85,29 @@ int Calibrate(qm::UnixPipeClient& pipe, int argc, char** argv, int i) {
     sa.sa_handler = OnInterrupt;  // no SA_RESTART: a wait ends at once
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
-    SetRawMode(pipe, token, 1);
+    client.SetRawMode(token, true);
     const char* prompts[2] = {"Touch the top-left corner of the area the pen should cover",
                               "Now the bottom-right corner"};
     qm::RawPoint taps[2];
     for (int k = 0; k < 2; ++k) {
         std::printf("%s\n", prompts[k]);
         std::fflush(stdout);
-        if (!Tap(pipe, timeoutS * 1000u, taps[k])) {
-            SetRawMode(pipe, token, 0);
+        if (!Tap(client, timeoutS * 1000u, taps[k])) {
+            client.SetRawMode(token, false);
             std::printf(g_interrupted ? "Interrupted; the calibration is unchanged.\n"
                                       : "No pen input; the calibration is unchanged.\n");
             return 1;
         }
         std::printf("  tapped at %.1f, %.1f\n", taps[k].x, taps[k].y);
     }
-    SetRawMode(pipe, token, 0);
+    client.SetRawMode(token, false);
     const auto fit = qm::FitCalibration({0, 0}, taps[0], {qm::kAbsoluteMax, qm::kAbsoluteMax},
                                         taps[1], rotation);
     if (!fit) {
         std::printf("The two taps do not span the area; the calibration is unchanged.\n");
         return 1;
     }
-    uint8_t m[32];
-    BeginRequest(m, sizeof m, kSetCalibration, token);
-    Put32(m + 16, static_cast<uint32_t>(fit->xOrigin));
-    Put32(m + 20, static_cast<uint32_t>(fit->yOrigin));
-    Put32(m + 24, static_cast<uint32_t>(fit->xExtent));
-    Put32(m + 28, static_cast<uint32_t>(fit->yExtent));
-    if (!pipe.TimedWrite(m, sizeof m, 5000))
+    if (!client.SetCalibration(token, {fit->xOrigin, fit->yOrigin, fit->xExtent, fit->yExtent}))
         return 1;
     std::printf("Calibration saved: %d %d %d %d\n", fit->xOrigin, fit->yOrigin, fit->xExtent,
                 fit->yExtent);
@@ -180,61 +152,52 @@ int main(int argc, char** argv) {
         }
         return 1;
     }
+    qm::ControlClient client(pipe);
     if (command == "calibrate") {
-        const int r = Calibrate(pipe, argc, argv, i + 1);
+        const int r = Calibrate(client, argc, argv, i + 1);
         pipe.Close();
         return r;
     }
     if (setCalibration) {
-        const uint64_t token =
-            TokenAt(pipe, static_cast<uint16_t>(std::atoi(argv[i + 1])), nullptr);
+        const uint64_t token = client.TokenAt(static_cast<uint16_t>(std::atoi(argv[i + 1])));
         if (token == 0) {
             std::fprintf(stderr, "qmhid-ctl: no tablet at index %s\n", argv[i + 1]);
             return 1;
         }
-        uint8_t m[32];
-        BeginRequest(m, sizeof m, kSetCalibration, token);
-        for (int k = 0; k < 4; ++k)
-            Put32(m + 16 + 4 * k, static_cast<uint32_t>(std::atoi(argv[i + 2 + k])));
-        const bool sent = pipe.TimedWrite(m, sizeof m, 5000);
+        const CalibrationValues values{std::atoi(argv[i + 2]), std::atoi(argv[i + 3]),
+                                       std::atoi(argv[i + 4]), std::atoi(argv[i + 5])};
+        const bool sent = client.SetCalibration(token, values);
         pipe.Close();
         return sent ? 0 : 1;
     }
     if (command == "list") {
         uint32_t count = 0;
         for (uint16_t index = 0;; ++index) {
-            const uint64_t token = TokenAt(pipe, index, &count);
+            const uint64_t token = client.TokenAt(index, &count);
             if (token == 0)
                 break;
-            uint8_t m[1024];
-            BeginRequest(m, sizeof m, kGetDeviceStrings, token);
-            Exchange(pipe, m, sizeof m);
-            uint8_t c[32];
-            BeginRequest(c, sizeof c, kGetCalibration, token);
-            Exchange(pipe, c, sizeof c);
+            uint8_t m[kGetDeviceStringsSize];
+            EncodeGetDeviceStrings(m, token);
+            client.Exchange(m, sizeof m);
+            CalibrationValues c;
+            client.GetCalibration(token, c);
             std::printf(
                 "%u: token %llu, manufacturer \"%s\", product \"%s\", calibration %d %d %d %d\n",
                 index, static_cast<unsigned long long>(token),
                 Utf16Field(m + kManufacturerOffset).c_str(), Utf16Field(m + kProductOffset).c_str(),
-                static_cast<int>(Get32(c + 16)), static_cast<int>(Get32(c + 20)),
-                static_cast<int>(Get32(c + 24)), static_cast<int>(Get32(c + 28)));
+                c.xOrigin, c.yOrigin, c.xExtent, c.yExtent);
         }
         std::printf("%u tablet(s)\n", count);
     } else {
         if (i + 2 >= argc)
             return 2;
-        const uint64_t token =
-            TokenAt(pipe, static_cast<uint16_t>(std::atoi(argv[i + 1])), nullptr);
+        const uint64_t token = client.TokenAt(static_cast<uint16_t>(std::atoi(argv[i + 1])));
         const int wanted = std::atoi(argv[i + 2]);
-        uint8_t m[32];
-        BeginRequest(m, 24, kSetRawMode, token);
-        m[16] = 1;
-        pipe.TimedWrite(m, 24, 5000);
-        for (int n = 0; n < wanted && pipe.TimedRead(m, 32, 5000); ++n)
-            std::printf("{\"x\":%u,\"y\":%u,\"buttons\":%u}\n", Get32(m + 16), Get32(m + 20),
-                        Get32(m + 24));
-        BeginRequest(m, 24, kSetRawMode, token);  // raw mode off again
-        pipe.TimedWrite(m, 24, 5000);
+        client.SetRawMode(token, true);
+        RawPenReport r;
+        for (int n = 0; n < wanted && client.ReadRawReport(r, 5000); ++n)
+            std::printf("{\"x\":%u,\"y\":%u,\"buttons\":%u}\n", r.x, r.y, r.buttons);
+        client.SetRawMode(token, false);
     }
     pipe.Close();
     return 0;

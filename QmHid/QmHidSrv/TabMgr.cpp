@@ -1,5 +1,6 @@
 #include "QmHidSrv/TabMgr.h"
 
+#include <iterator>
 #include <new>
 
 #include "QmHidSrv/HidDevice.h"
@@ -225,130 +226,125 @@ bool CQmTabMgr::CreatePipe() {
     }
 }
 
+namespace {
+
+// One handler per request type, on a request that the table has accepted. Each returns the
+// size of its reply, or 0 for none.
+using Handler = uint32_t (*)(CQmTabMgr& manager, CQmTablet* device, uint8_t* m);
+
+uint32_t HandleGetCalibration(CQmTabMgr&, CQmTablet* device, uint8_t* m) {
+    const Calibration c = device->GetCalibration();
+    pipe::PutCalibration(m, {c.xOrigin, c.yOrigin, c.xExtent, c.yExtent});
+    return pipe::kGetCalibrationSize;
+}
+
+uint32_t HandleSetRawMode(CQmTabMgr&, CQmTablet* device, uint8_t* m) {
+    device->SetRawMode(pipe::RawModeOf(m));
+    return 0;
+}
+
+uint32_t HandleSetRotation(CQmTabMgr&, CQmTablet* device, uint8_t* m) {
+    // The pipe's quarter turns run against the display's: 90 and 270 swap.
+    uint16_t angle = pipe::AngleOf(m);
+    if (angle == 90) {
+        angle = 270;
+    } else if (angle == 270) {
+        angle = 90;
+    }
+    device->SetRotation(angle);
+    return 0;
+}
+
+uint32_t HandleSetCalibration(CQmTabMgr&, CQmTablet* device, uint8_t* m) {
+    const pipe::CalibrationValues c = pipe::CalibrationOf(m);
+    device->SetCalibration(c.xOrigin, c.yOrigin, c.xExtent, c.yExtent);
+    return 0;
+}
+
+uint32_t HandleEnumerateDevices(CQmTabMgr& manager, CQmTablet*, uint8_t* m) {
+    CHidDevice* at = manager.DeviceAt(pipe::IndexOf(m));
+    pipe::PutToken(m, at != nullptr ? at->token : 0);
+    pipe::PutDeviceCount(m, static_cast<uint32_t>(manager.DeviceCount()));
+    return pipe::kEnumerateDevicesSize;
+}
+
+uint32_t HandleGetDeviceStrings(CQmTabMgr&, CQmTablet* device, uint8_t* m) {
+    // Each string is read into its own field; what follows its terminator keeps the request's
+    // bytes. The fields are not aligned for char16_t, hence the copy.
+    char16_t text[pipe::kStringFieldSize / 2];
+    for (int i = 0; i < 3; ++i) {
+        uint8_t* field = m + pipe::kStringOffsets[i];
+        for (size_t k = 0; k < pipe::kStringFieldSize / 2; ++k)
+            text[k] = static_cast<char16_t>(pipe::Get16(field + 2 * k));
+        if (i == 0)
+            device->GetManufacturerString(text, pipe::kStringFieldSize);
+        if (i == 1)
+            device->GetProductString(text, pipe::kStringFieldSize);
+        if (i == 2)
+            device->GetSerialNumberString(text, pipe::kStringFieldSize);
+        for (size_t k = 0; k < pipe::kStringFieldSize / 2; ++k) {
+            pipe::Put16(field + 2 * k, static_cast<uint16_t>(text[k]));
+            if (text[k] == 0)
+                break;
+        }
+    }
+    return pipe::kGetDeviceStringsSize;
+}
+
+uint32_t HandleFindDeviceByPath(CQmTabMgr& manager, CQmTablet*, uint8_t* m) {
+    // The path ends at its zero byte or at the end of its field.
+    char path[pipe::kPathFieldSize + 1];
+    pipe::PathOf(m, path);
+    CHidDevice* found = manager.FindDeviceByPath(path);
+    pipe::PutToken(m, found != nullptr ? found->token : 0);
+    return pipe::kFindDeviceByPathSize;
+}
+
+uint32_t HandleGetLastActiveDevice(CQmTabMgr& manager, CQmTablet*, uint8_t* m) {
+    // Only a token the service handed out; it is not cleared when the tablet goes.
+    pipe::PutToken(m, manager.LastActiveToken());
+    return pipe::kGetLastActiveDeviceSize;
+}
+
+// The handlers by request type; every rule of the protocol table has one.
+constexpr Handler kHandlers[] = {
+    nullptr,                    // 0: not defined
+    HandleGetCalibration,       // 1
+    nullptr,                    // 2: raw pen reports go to the client only
+    HandleSetRawMode,           // 3
+    HandleSetRotation,          // 4
+    HandleSetCalibration,       // 5
+    HandleEnumerateDevices,     // 6
+    HandleGetDeviceStrings,     // 7
+    HandleFindDeviceByPath,     // 8
+    HandleGetLastActiveDevice,  // 9
+};
+
+constexpr bool EveryRuleHasAHandler() {
+    for (const pipe::RequestRule& r : pipe::kRequestRules)
+        if (r.type >= std::size(kHandlers) || kHandlers[r.type] == nullptr)
+            return false;
+    return true;
+}
+static_assert(EveryRuleHasAHandler());
+
+}  // namespace
+
 uint32_t DispatchRequest(CQmTabMgr& manager, uint8_t* buffer, uint32_t n) {
-    using namespace pipe;
     // The list lock keeps the request's tablet alive until the reply is made.
     RecursiveLockGuard guard(manager.ListLock());
     CQmTablet* device =
-        n >= kHeaderSize ? manager.TabletByToken(Get64(buffer + kTokenOffset)) : nullptr;
+        n >= pipe::kHeaderSize ? manager.TabletByToken(pipe::TokenOf(buffer)) : nullptr;
     if (n < 1)
         return 0;
-    size_t size = 0;
-    bool needsDevice = true;
-    switch (buffer[kTypeOffset]) {
-        case kGetCalibration:
-            size = kGetCalibrationSize;
-            break;
-        case kSetRawMode:
-            size = kSetRawModeSize;
-            break;
-        case kSetRotation:
-            size = kSetRotationSize;
-            break;
-        case kSetCalibration:
-            size = kSetCalibrationSize;
-            break;
-        case kEnumerateDevices:
-            size = kEnumerateDevicesSize;
-            needsDevice = false;
-            break;
-        case kGetDeviceStrings:
-            size = kGetDeviceStringsSize;
-            break;
-        case kFindDeviceByPath:
-            size = kFindDeviceByPathSize;
-            break;
-        case kGetLastActiveDevice:
-            size = kGetLastActiveDeviceSize;
-            needsDevice = false;
-            break;
-        default:
-            return 0;  // undefined types, and raw pen reports sent by a client
-    }
-    if (n != size || Get16(buffer + kLengthOffset) != n)
+    // Undefined types, and raw pen reports sent by a client, have no rule.
+    const pipe::RequestRule* rule = pipe::FindRequestRule(pipe::TypeOf(buffer));
+    if (rule == nullptr || n != rule->size || pipe::LengthOf(buffer) != n)
         return 0;
-    if (needsDevice && device == nullptr)
+    if (rule->needsDevice && device == nullptr)
         return 0;
-
-    uint8_t* const v = buffer + kValueOffset;
-    switch (buffer[kTypeOffset]) {
-        case kGetCalibration: {
-            const Calibration c = device->GetCalibration();
-            Put32(v, static_cast<uint32_t>(c.xOrigin));
-            Put32(v + 4, static_cast<uint32_t>(c.yOrigin));
-            Put32(v + 8, static_cast<uint32_t>(c.xExtent));
-            Put32(v + 12, static_cast<uint32_t>(c.yExtent));
-            return kGetCalibrationSize;
-        }
-        case kSetRawMode:
-            device->SetRawMode(v[0]);
-            return 0;
-        case kSetRotation: {
-            // The pipe's quarter turns run against the display's: 90 and 270 swap.
-            uint16_t angle = Get16(v);
-            if (angle == 90) {
-                angle = 270;
-            } else if (angle == 270) {
-                angle = 90;
-            }
-            device->SetRotation(angle);
-            return 0;
-        }
-        case kSetCalibration:
-            device->SetCalibration(
-                static_cast<int32_t>(Get32(v)), static_cast<int32_t>(Get32(v + 4)),
-                static_cast<int32_t>(Get32(v + 8)), static_cast<int32_t>(Get32(v + 12)));
-            return 0;
-        case kEnumerateDevices: {
-            CHidDevice* at = manager.DeviceAt(Get16(v));
-            Put64(buffer + kTokenOffset, at != nullptr ? at->token : 0);
-            Put32(buffer + kDeviceCountOffset, static_cast<uint32_t>(manager.DeviceCount()));
-            return kEnumerateDevicesSize;
-        }
-        case kGetDeviceStrings: {
-            // Each string is read into its own field; what follows its terminator keeps the
-            // request's bytes. The fields are not aligned for char16_t, hence the copy.
-            char16_t text[kStringFieldSize / 2];
-            const size_t offsets[3] = {kManufacturerOffset, kProductOffset, kSerialNumberOffset};
-            for (int i = 0; i < 3; ++i) {
-                uint8_t* field = buffer + offsets[i];
-                for (size_t k = 0; k < kStringFieldSize / 2; ++k)
-                    text[k] = static_cast<char16_t>(Get16(field + 2 * k));
-                if (i == 0)
-                    device->GetManufacturerString(text, kStringFieldSize);
-                if (i == 1)
-                    device->GetProductString(text, kStringFieldSize);
-                if (i == 2)
-                    device->GetSerialNumberString(text, kStringFieldSize);
-                for (size_t k = 0; k < kStringFieldSize / 2; ++k) {
-                    Put16(field + 2 * k, static_cast<uint16_t>(text[k]));
-                    if (text[k] == 0)
-                        break;
-                }
-            }
-            return kGetDeviceStringsSize;
-        }
-        case kFindDeviceByPath: {
-            // The path ends at its zero byte or at the end of its field.
-            char path[kPathFieldSize + 1];
-            size_t length = 0;
-            while (length < kPathFieldSize && buffer[kPathOffset + length] != 0) {
-                path[length] = static_cast<char>(buffer[kPathOffset + length]);
-                ++length;
-            }
-            path[length] = 0;
-            CHidDevice* found = manager.FindDeviceByPath(path);
-            Put64(buffer + kTokenOffset, found != nullptr ? found->token : 0);
-            return kFindDeviceByPathSize;
-        }
-        case kGetLastActiveDevice: {
-            // Only a token the service handed out; it is not cleared when the tablet goes.
-            Put64(buffer + kTokenOffset, manager.LastActiveToken());
-            return kGetLastActiveDeviceSize;
-        }
-        default:
-            return 0;
-    }
+    const uint32_t reply = kHandlers[rule->type](manager, device, buffer);
+    return rule->hasReply ? reply : 0;
 }
 
 }  // namespace qm

@@ -1,6 +1,6 @@
 #include "QmWinTab/ScreenRotate.h"
 
-#include "shared/PipeMessages.h"
+#include "shared/ControlClient.h"
 
 namespace qm {
 
@@ -8,27 +8,20 @@ int ScreenRotateWith(IPipeClient& pipe, uint16_t angle) {
     using namespace qm::pipe;
     if (!pipe.Open())
         return -1;
+    ControlClient client(pipe);
     // The enumerate request also receives each reply; only its index is rewritten, so the
-    // previous reply's token and count travel back, and the service ignores them.
+    // previous reply's token and count travel back, and the service ignores them. The index
+    // goes out as 32 bits with an upper half of 0.
     uint8_t enumerate[kEnumerateDevicesSize];
-    BeginRequest(enumerate, sizeof enumerate, kEnumerateDevices, 0);
-    uint8_t rotate[kSetRotationSize];
-    BeginRequest(rotate, sizeof rotate, kSetRotation, 0);
-    Put16(rotate + kValueOffset, angle);
-
-    uint16_t next = 1;
-    Put32(enumerate + kValueOffset, 0);
-    if (pipe.TimedWrite(enumerate, sizeof enumerate, kClientTimeoutMs)) {
-        while (pipe.TimedRead(enumerate, sizeof enumerate, kClientTimeoutMs)) {
-            const uint64_t token = Get64(enumerate + kTokenOffset);
-            if (token == 0)
-                break;  // no tablet at this index: the list has ended
-            Put64(rotate + kTokenOffset, token);
-            pipe.TimedWrite(rotate, sizeof rotate, kClientTimeoutMs);  // no reply follows
-            Put32(enumerate + kValueOffset, next++);
-            if (!pipe.TimedWrite(enumerate, sizeof enumerate, kClientTimeoutMs))
-                break;
-        }
+    EncodeEnumerateDevices(enumerate, 0);
+    for (uint16_t next = 1;; ++next) {
+        if (!client.Exchange(enumerate, sizeof enumerate))
+            break;
+        const uint64_t token = TokenOf(enumerate);
+        if (token == 0)
+            break;                         // no tablet at this index: the list has ended
+        client.SetRotation(token, angle);  // no reply follows
+        Put32(enumerate + kValueOffset, next);
     }
     return pipe.Close();
 }

@@ -7,8 +7,6 @@
 
 namespace qm {
 
-inline constexpr uint32_t kClientTimeoutMs = 5000;
-
 // -1 when the pipe cannot be opened; otherwise the result of closing it (nonzero on success),
 // whether or not any tablet was reached.
 int ScreenRotateWith(IPipeClient& pipe, uint16_t angle);

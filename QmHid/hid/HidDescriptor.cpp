@@ -336,7 +336,6 @@ private:
 
     const uint8_t* data_;
     size_t length_;
-    size_t pos_ = 0;
     std::string error_;
     Globals g_;
     std::vector<Globals> stack_;
