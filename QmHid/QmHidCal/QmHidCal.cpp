@@ -12,6 +12,7 @@
 #include <string>
 
 #include "QmHidCal/CalibrationRounds.h"
+#include "QmHidSrv/StatusCodes.h"
 #include "platform/PointerOutput.h"
 #include "platform/win32/NamedPipe.h"
 #include "shared/ControlClient.h"
@@ -19,7 +20,6 @@
 namespace {
 
 constexpr const char* kWindowClass = "QmHidCalWnd";
-constexpr DWORD kNoServiceEvent = 0xC0050001;  // the service's "Windows API error."
 
 struct App {
     HWND window = nullptr;
@@ -35,7 +35,8 @@ void LogToEventLog(const char* text) {
     if (source == nullptr)
         return;
     const char* strings[1] = {text};
-    ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, kNoServiceEvent, nullptr, 1, 0, strings, nullptr);
+    ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, qm::kStatusWindowsApiError, nullptr, 1, 0, strings,
+                 nullptr);
     DeregisterEventSource(source);
 }
 

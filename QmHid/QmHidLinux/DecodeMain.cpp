@@ -1,7 +1,7 @@
 // qmhid-decode RECORDING: prints the pen samples of a hid-recorder recording as JSON Lines.
 #include <iostream>
 
-#include "QmHidLinux/DecodeTool.h"
+#include "decode/DecodeTool.h"
 
 int main(int argc, char** argv) {
     std::ios::sync_with_stdio(false);

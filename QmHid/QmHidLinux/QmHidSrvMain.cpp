@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "QmHidSrv/StatusText.h"
+#include "QmHidSrv/StatusCodes.h"
 #include "QmHidSrv/TabMgr.h"
 #include "platform/posix/FileSettingsStore.h"
 #include "platform/posix/PrintPointerOutput.h"

@@ -13,13 +13,6 @@ namespace qm {
 
 class CHidDevMgr;
 
-// Device-event codes of the device's handle.
-inline constexpr uint32_t kDbtDeviceArrival = 0x8000;
-inline constexpr uint32_t kDbtDeviceQueryRemove = 0x8001;
-inline constexpr uint32_t kDbtDeviceQueryRemoveFailed = 0x8002;
-inline constexpr uint32_t kDbtDeviceRemovePending = 0x8003;
-inline constexpr uint32_t kDbtDeviceRemoveComplete = 0x8004;
-
 inline constexpr uint32_t kReadThreadStopMs = 5000;
 inline constexpr uint32_t kReadSilenceMs = 1000;
 inline constexpr uint32_t kReadRetryMs = 1000;

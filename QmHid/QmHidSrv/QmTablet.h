@@ -7,15 +7,11 @@
 
 #include "QmHidSrv/HidTablet.h"
 #include "QmHidSrv/PointerMapping.h"
+#include "QmHidSrv/StatusCodes.h"
 #include "platform/PointerOutput.h"
 #include "platform/SettingsStore.h"
 
 namespace qm {
-
-// Status codes of the service's manager (the event identifiers of its message table).
-inline constexpr uint32_t kStatusWindowsApiError = 0xC0050001;
-inline constexpr uint32_t kStatusDriverAccessError = 0xC0050002;
-inline constexpr uint32_t kStatusTabletActivationFailure = 0xC0050003;
 
 // What a tablet needs of the manager that owns it.
 class ITabletHost {

@@ -1,7 +1,7 @@
 // Device discovery and notifications, delivered one at a time on the manager's window thread:
 // the HID interfaces present, interface arrival and removal, events of open device handles, and
 // window messages such as display changes. Windows: a hidden window and WM_DEVICECHANGE;
-// elsewhere: a queue that virtual devices (and later udev) feed.
+// elsewhere: a queue that udev or virtual devices feed.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,13 @@ namespace qm {
 
 inline constexpr uint32_t kWmDeviceChange = 0x0219;
 inline constexpr uint32_t kWmDisplayChange = 0x007E;
+
+// The wParam of a device-change message: what happened to the interface or handle.
+inline constexpr uint32_t kDbtDeviceArrival = 0x8000;
+inline constexpr uint32_t kDbtDeviceQueryRemove = 0x8001;
+inline constexpr uint32_t kDbtDeviceQueryRemoveFailed = 0x8002;
+inline constexpr uint32_t kDbtDeviceRemovePending = 0x8003;
+inline constexpr uint32_t kDbtDeviceRemoveComplete = 0x8004;
 
 // What a WM_DEVICECHANGE record says, read out of it by the backend.
 struct DeviceChange {

@@ -1,6 +1,6 @@
 // qmhid-decode on recordings of real digitizers, with expected output worked out by hand from
 // the descriptors' layouts.
-#include "QmHidLinux/DecodeTool.h"
+#include "decode/DecodeTool.h"
 
 #include <gtest/gtest.h>
 

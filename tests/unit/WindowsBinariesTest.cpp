@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <cctype>
 #include <cstdlib>
 
@@ -15,7 +16,7 @@ constexpr uint16_t kAmd64 = 0x8664;
 constexpr uint16_t kI386 = 0x014C;
 
 struct Binary {
-    const char* build;  // environment variable naming the build folder
+    const char* build;  // the cross build's preset and folder under build/
     const char* file;
     uint16_t machine;
     bool dll;
@@ -23,24 +24,12 @@ struct Binary {
 };
 
 const Binary kBinaries[] = {
-    {"QMHID_WIN64_DIR", "QmHidSrv.exe", kAmd64, false, {}},
-    {"QMHID_WIN64_DIR", "QmHidCal.exe", kAmd64, false, {}},
-    {"QMHID_WIN64_DIR", "QmWinTab.dll", kAmd64, true, {{"ScreenRotate", 1}}},
-    {"QMHID_WIN64_DIR",
-     "QmCoIns2.dll",
-     kAmd64,
-     true,
-     {{"QmiClassInstaller", 1}, {"QmiDeviceInstaller", 2}}},
-    {"QMHID_WIN64_DIR",
-     "QmCoIns1.dll",
-     kAmd64,
-     true,
-     {{"ClassInstaller", 1}, {"DeviceInstaller", 2}}},
-    {"QMHID_WIN32_DIR",
-     "QmCoIns2.dll",
-     kI386,
-     true,
-     {{"QmiClassInstaller", 1}, {"QmiDeviceInstaller", 2}}},
+    {"win64", "QmHidSrv.exe", kAmd64, false, {}},
+    {"win64", "QmHidCal.exe", kAmd64, false, {}},
+    {"win64", "QmWinTab.dll", kAmd64, true, {{"ScreenRotate", 1}}},
+    {"win64", "QmCoIns2.dll", kAmd64, true, {{"QmiClassInstaller", 1}, {"QmiDeviceInstaller", 2}}},
+    {"win64", "QmCoIns1.dll", kAmd64, true, {{"ClassInstaller", 1}, {"DeviceInstaller", 2}}},
+    {"win32", "QmCoIns2.dll", kI386, true, {{"QmiClassInstaller", 1}, {"QmiDeviceInstaller", 2}}},
 };
 
 std::string Lower(std::string s) {
@@ -53,10 +42,12 @@ class WindowsBinaries : public testing::TestWithParam<Binary> {};
 
 TEST_P(WindowsBinaries, MachineExportsAndImports) {
     const Binary& b = GetParam();
-    const char* dir = std::getenv(b.build);
-    if (dir == nullptr)
-        GTEST_SKIP() << b.build << " is not set; scripts/test sets it";
-    const std::string path = std::string(dir) + "/" + b.file;
+    const char* root = std::getenv("QMHID_BUILD_ROOT");
+    if (root == nullptr)
+        GTEST_SKIP() << "QMHID_BUILD_ROOT is not set; ctest sets it";
+    const std::string path = std::string(root) + "/" + b.build + "/" + b.file;
+    if (!std::ifstream(path))
+        GTEST_SKIP() << path << " is not built; cmake --build --preset " << b.build << " makes it";
     const auto image = ReadPeImage(path);
     ASSERT_TRUE(image.has_value()) << path;
     EXPECT_EQ(image->machine, b.machine);

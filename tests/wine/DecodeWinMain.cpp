@@ -2,7 +2,7 @@
 // the options and the JSON Lines of qmhid-decode.
 #include <iostream>
 
-#include "QmHidLinux/DecodeTool.h"
+#include "decode/DecodeTool.h"
 #include "tests/wine/HidParseSys.h"
 
 int main(int argc, char** argv) {

@@ -10,10 +10,6 @@ namespace qm {
 
 namespace {
 
-// The Windows device-change codes that the manager understands.
-constexpr uintptr_t kArrival = 0x8000;
-constexpr uintptr_t kRemoveComplete = 0x8004;
-
 // udevd answers on its control socket while it runs.
 bool UdevDaemonRuns() {
     return access("/run/udev/control", F_OK) == 0;
@@ -88,7 +84,7 @@ void UdevDeviceWatcher::Arrive(const std::string& node) {
     Leave(node);  // a node number taken again without its removal seen
     const std::vector<std::string> paths = backend_.InterfacePaths(node);
     announced_[node] = paths;
-    Announce(paths, kArrival);
+    Announce(paths, kDbtDeviceArrival);
 }
 
 void UdevDeviceWatcher::Leave(const std::string& node) {
@@ -97,7 +93,7 @@ void UdevDeviceWatcher::Leave(const std::string& node) {
         return;
     const std::vector<std::string> paths = std::move(it->second);
     announced_.erase(it);
-    Announce(paths, kRemoveComplete);
+    Announce(paths, kDbtDeviceRemoveComplete);
 }
 
 void UdevDeviceWatcher::Run() {

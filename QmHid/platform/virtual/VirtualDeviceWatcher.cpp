@@ -127,7 +127,7 @@ void VirtualDeviceWatcher::Plug(const std::shared_ptr<VirtualHidDevice>& device)
         watching = watching_;
     }
     if (watching)
-        Post({Notice::Kind::Arrival, device->Path(), 0, 0x8000});
+        Post({Notice::Kind::Arrival, device->Path(), 0, kDbtDeviceArrival});
 }
 
 void VirtualDeviceWatcher::Unplug(const std::string& path) {
@@ -140,7 +140,7 @@ void VirtualDeviceWatcher::Unplug(const std::string& path) {
         watching = watching_;
     }
     if (watching)
-        Post({Notice::Kind::Removal, path, 0, 0x8004});
+        Post({Notice::Kind::Removal, path, 0, kDbtDeviceRemoveComplete});
 }
 
 size_t VirtualDeviceWatcher::RaiseHandleEvent(const std::string& path, uint32_t code) {

@@ -1,4 +1,4 @@
-#include "QmHidLinux/DecodeTool.h"
+#include "decode/DecodeTool.h"
 
 #include <cstdlib>
 #include <fstream>
