@@ -167,3 +167,4 @@ check "BTN_LEFT and BTN_RIGHT follow the tip and the barrel" \
 check "SIGTERM with the mouse output" stop_service
 pen_stop 7
 echo "kernel: $passed passed, $failed failed"
+[ $failed -eq 0 ]
