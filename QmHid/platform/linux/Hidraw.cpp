@@ -8,11 +8,11 @@
 #include <fstream>
 #include <linux/hidraw.h>
 #include <linux/input.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "hid/HidDescriptor.h"
+#include "platform/posix/Poll.h"
 
 namespace qm {
 
@@ -131,16 +131,17 @@ public:
             const uint64_t now = MonotonicMs();
             if (now >= deadline)
                 return HidWait::Timeout;
-            pollfd p[2] = {{static_cast<int>(stop.NativeHandle()), POLLIN, 0}, {fd_, POLLIN, 0}};
-            const int n = poll(p, 2, static_cast<int>(deadline - now));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return HidWait::WaitFailed;
-            if (p[0].revents & POLLIN)
-                return HidWait::Stop;
-            if (n == 0)
-                continue;
+            switch (WaitReadyOrStop(fd_, POLLIN, static_cast<int>(stop.NativeHandle()),
+                                    static_cast<uint32_t>(deadline - now))) {
+                case PollResult::Error:
+                    return HidWait::WaitFailed;
+                case PollResult::Stop:
+                    return HidWait::Stop;
+                case PollResult::Timeout:
+                    continue;
+                case PollResult::Ready:
+                    break;
+            }
             const int r = TakeOne();
             if (r > 0)
                 return HidWait::Completed;

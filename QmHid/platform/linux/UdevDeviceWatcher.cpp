@@ -1,9 +1,10 @@
 #include "platform/linux/UdevDeviceWatcher.h"
 
+#include "platform/posix/Poll.h"
+
 #include <cerrno>
 #include <cstring>
 #include <libudev.h>
-#include <poll.h>
 #include <unistd.h>
 
 namespace qm {
@@ -99,14 +100,10 @@ void UdevDeviceWatcher::Leave(const std::string& node) {
 void UdevDeviceWatcher::Run() {
     const int monitorFd = monitor_ != nullptr ? udev_monitor_get_fd(monitor_) : -1;
     for (;;) {
-        pollfd p[2] = {{static_cast<int>(quit_.NativeHandle()), POLLIN, 0}, {monitorFd, POLLIN, 0}};
-        const int n = poll(p, monitorFd >= 0 ? 2 : 1, -1);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 || (p[0].revents & POLLIN))
+        // Without a monitor only the quit ends the wait.
+        if (WaitReadyOrStop(monitorFd, POLLIN, static_cast<int>(quit_.NativeHandle()),
+                            kWaitForever) != PollResult::Ready)
             return;
-        if (!(p[1].revents & POLLIN))
-            continue;
         udev_device* d = udev_monitor_receive_device(monitor_);
         if (d == nullptr)
             continue;

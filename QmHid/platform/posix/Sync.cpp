@@ -1,11 +1,12 @@
 // Events over eventfd, locks and threads over pthreads.
 #include "platform/Sync.h"
 
+#include "platform/posix/Poll.h"
+
 #include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <new>
-#include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -16,21 +17,6 @@ namespace {
 
 int Fd(intptr_t h) {
     return static_cast<int>(h);
-}
-
-// poll() with a timeout that counts down across interruptions.
-int PollFor(pollfd* fds, nfds_t count, uint32_t timeoutMs) {
-    const uint64_t deadline = MonotonicMs() + timeoutMs;
-    for (;;) {
-        int wait = -1;
-        if (timeoutMs != kWaitForever) {
-            const uint64_t now = MonotonicMs();
-            wait = now >= deadline ? 0 : static_cast<int>(deadline - now);
-        }
-        const int n = poll(fds, count, wait);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
 }
 
 // An auto-reset event is consumed by reading its counter; a reader that loses the race to
@@ -64,7 +50,6 @@ void Event::Reset() {
 }
 
 bool Event::Wait(uint32_t timeoutMs) {
-    pollfd p{Fd(handle_), POLLIN, 0};
     const uint64_t deadline = MonotonicMs() + timeoutMs;
     for (;;) {
         uint32_t left = timeoutMs;
@@ -72,8 +57,7 @@ bool Event::Wait(uint32_t timeoutMs) {
             const uint64_t now = MonotonicMs();
             left = now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
         }
-        const int n = PollFor(&p, 1, left);
-        if (n <= 0)
+        if (WaitReadyOrStop(Fd(handle_), POLLIN, -1, left) != PollResult::Ready)
             return false;
         if (manualReset_ || TryConsume(Fd(handle_)))
             return true;
@@ -91,19 +75,16 @@ WaitResult WaitForEither(Event& first, Event& second, uint32_t timeoutMs) {
             const uint64_t now = MonotonicMs();
             left = now >= deadline ? 0 : static_cast<uint32_t>(deadline - now);
         }
-        pollfd p[2] = {{Fd(first.NativeHandle()), POLLIN, 0},
-                       {Fd(second.NativeHandle()), POLLIN, 0}};
-        const int n = PollFor(p, 2, left);
-        if (n < 0)
+        // The first event has the stop's place: it wins when both are set.
+        const PollResult r =
+            WaitReadyOrStop(Fd(second.NativeHandle()), POLLIN, Fd(first.NativeHandle()), left);
+        if (r == PollResult::Error)
             return WaitResult::Failed;
-        if (n == 0)
+        if (r == PollResult::Timeout)
             return WaitResult::Timeout;
-        for (int i = 0; i < 2; ++i) {
-            if (p[i].revents & POLLIN) {
-                if (events[i]->ManualReset() || TryConsume(Fd(events[i]->NativeHandle())))
-                    return i == 0 ? WaitResult::First : WaitResult::Second;
-            }
-        }
+        const int i = r == PollResult::Stop ? 0 : 1;
+        if (events[i]->ManualReset() || TryConsume(Fd(events[i]->NativeHandle())))
+            return i == 0 ? WaitResult::First : WaitResult::Second;
         if (left == 0)
             return WaitResult::Timeout;
     }

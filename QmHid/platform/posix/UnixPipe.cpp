@@ -1,5 +1,7 @@
 #include "platform/posix/UnixPipe.h"
 
+#include "platform/posix/Poll.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -23,32 +25,6 @@ bool FillAddress(const std::string& path, sockaddr_un& addr) {
         return false;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     return true;
-}
-
-// Waits for fd to become ready (events) or the stop event, at most timeoutMs; 1 ready, 0 stop,
-// -1 error, -2 timed out. kWaitForever leaves the end to the stop event: the stopping thread
-// sets it and then interrupts the connection, so no peer can hold the wait.
-int WaitReady(int fd, short events, Event& stop, uint32_t timeoutMs) {
-    const uint64_t deadline = MonotonicMs() + timeoutMs;
-    for (;;) {
-        int wait = -1;
-        if (timeoutMs != kWaitForever) {
-            const uint64_t now = MonotonicMs();
-            if (now >= deadline)
-                return -2;
-            wait = static_cast<int>(deadline - now);
-        }
-        pollfd p[2] = {{static_cast<int>(stop.NativeHandle()), POLLIN, 0}, {fd, events, 0}};
-        const int n = poll(p, 2, wait);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (p[0].revents & POLLIN)
-            return 0;
-        if (p[1].revents != 0)
-            return 1;
-    }
 }
 
 bool IsLiveSocket(const sockaddr_un& addr) {
@@ -156,12 +132,21 @@ PipeResult UnixPipeServer::WaitForClient(Event& stop) {
             continue;
         }
         // A client may come or not: only the stop ends this wait.
-        const int r = WaitReady(listen_, POLLIN, stop, kWaitForever);
-        if (r == 0)
+        const PollResult r =
+            WaitReadyOrStop(listen_, POLLIN, static_cast<int>(stop.NativeHandle()), kWaitForever);
+        if (r == PollResult::Stop)
             return PipeResult::Stop;
-        const int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0)
+        // A wait that fails is tried again after a pause, never in a tight loop.
+        if (r == PollResult::Error) {
+            if (stop.Wait(1000))
+                return PipeResult::Stop;
             continue;
+        }
+        const int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) {
+            RecordPosixFailure("accept4");
+            continue;
+        }
         {
             LockGuard guard(clientLock_);
             client_ = fd;
@@ -178,15 +163,17 @@ PipeResult UnixPipeServer::Read(uint8_t* buffer, uint32_t capacity, uint32_t& go
     got = 0;
     const int fd = client_.load();
     // An idle client may stay connected for good: the stop (and Interrupt's shutdown) ends it.
-    const int r = WaitReady(fd, POLLIN, stop, kWaitForever);
-    if (r == 0)
+    const PollResult r =
+        WaitReadyOrStop(fd, POLLIN, static_cast<int>(stop.NativeHandle()), kWaitForever);
+    if (r == PollResult::Stop)
         return PipeResult::Stop;
-    if (r < 0)
+    if (r != PollResult::Ready)
         return PipeResult::Failed;
     const ssize_t n = recv(fd, buffer, capacity, MSG_DONTWAIT | MSG_TRUNC);
     if (n == 0)
         return PipeResult::Broken;  // the client has closed its end
     if (n < 0) {
+        RecordPosixFailure("recv");
         if (errno == EAGAIN || errno == EINTR)
             return PipeResult::Failed;
         return errno == ECONNRESET || errno == EPIPE ? PipeResult::Broken : PipeResult::Failed;
@@ -203,22 +190,16 @@ PipeResult UnixPipeServer::Write(const uint8_t* message, uint32_t length, uint32
     const int fd = client_.load();
     if (fd < 0)
         return PipeResult::Broken;
-    const uint64_t deadline = MonotonicMs() + timeoutMs;
-    for (;;) {
-        const ssize_t n = send(fd, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n == static_cast<ssize_t>(length))
+    switch (SendMessage(fd, message, length, timeoutMs, static_cast<int>(stop.NativeHandle()))) {
+        case SendResult::Sent:
             return PipeResult::Ok;
-        if (n >= 0 || (errno != EAGAIN && errno != EINTR))
-            return PipeResult::Broken;
-        const uint64_t now = MonotonicMs();
-        if (now >= deadline)
-            return PipeResult::Broken;
-        const int r = WaitReady(fd, POLLOUT, stop, static_cast<uint32_t>(deadline - now));
-        if (r == 0)
+        case SendResult::Stop:
             return PipeResult::Stop;
-        if (r == -1)
-            return PipeResult::Broken;
+        case SendResult::Timeout:
+        case SendResult::Broken:
+            break;
     }
+    return PipeResult::Broken;
 }
 
 void UnixPipeServer::Interrupt() {
@@ -255,19 +236,7 @@ bool UnixPipeServer::Push(const uint8_t* message, uint32_t length, uint32_t time
     const int fd = client_.load();
     if (fd < 0)
         return false;
-    const uint64_t deadline = MonotonicMs() + timeoutMs;
-    for (;;) {
-        const ssize_t n = send(fd, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n == static_cast<ssize_t>(length))
-            return true;
-        if (n >= 0 || (errno != EAGAIN && errno != EINTR))
-            return false;
-        const uint64_t now = MonotonicMs();
-        if (now >= deadline)
-            return false;
-        pollfd p{fd, POLLOUT, 0};
-        poll(&p, 1, static_cast<int>(deadline - now));
-    }
+    return SendMessage(fd, message, length, timeoutMs, -1) == SendResult::Sent;
 }
 
 bool UnixPipeClient::Open() {
@@ -293,20 +262,11 @@ bool UnixPipeClient::Open() {
 bool UnixPipeClient::TimedWrite(const uint8_t* message, uint32_t length, uint32_t timeoutMs) {
     if (fd_ < 0)
         return false;
-    // Room is the rule: the message goes at once; only a full socket is waited for.
-    ssize_t n = send(fd_, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && errno == EAGAIN) {
-        pollfd p{fd_, POLLOUT, 0};
-        if (poll(&p, 1, static_cast<int>(timeoutMs)) <= 0)
-            return false;
-        n = send(fd_, message, length, MSG_NOSIGNAL | MSG_DONTWAIT);
-    }
-    return n == static_cast<ssize_t>(length);
+    return SendMessage(fd_, message, length, timeoutMs, -1) == SendResult::Sent;
 }
 
 bool UnixPipeClient::TimedRead(uint8_t* buffer, uint32_t length, uint32_t timeoutMs) {
-    pollfd p{fd_, POLLIN, 0};
-    if (fd_ < 0 || poll(&p, 1, static_cast<int>(timeoutMs)) <= 0)
+    if (fd_ < 0 || WaitReadyOrStop(fd_, POLLIN, -1, timeoutMs) != PollResult::Ready)
         return false;
     return recv(fd_, buffer, length, MSG_DONTWAIT) == static_cast<ssize_t>(length);
 }
