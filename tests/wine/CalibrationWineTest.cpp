@@ -20,7 +20,7 @@
 #include "platform/win32/PointerOutput.h"
 #include "tests/wine/PenService.h"
 #include "tests/wine/PipeClient.h"
-#include "tests/wine/WineCheck.h"
+#include "tests/wine/WineTest.h"
 
 using namespace qm::pipe;
 
@@ -133,107 +133,107 @@ void SaveScreenshot(const char* path) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 3)
-        return 2;
-    const std::string cal = argv[2];
+TEST(CalibrationUnderWine, QmHidCalAgainstTheService) {
+    WINETEST_NEEDS_ARGS(2, "calibration_wine_test RECORDING QMHIDCAL_EXE [SCREENSHOT]");
+    const std::string cal = winetest::Arg(2);
 
     std::printf("no service: exit 2 at once\n");
     {
         Child c;
-        CHECK(c.Start(cal, "/timeout 30"));
+        EXPECT_TRUE(c.Start(cal, "/timeout 30"));
         const DWORD start = GetTickCount();
-        CHECK_EQ(c.Wait(10000), 2);
-        CHECK(GetTickCount() - start < 3000);
+        EXPECT_EQ(c.Wait(10000), 2);
+        EXPECT_TRUE(GetTickCount() - start < 3000);
     }
 
     std::printf("the co-installer's post-installation step, run against it, returns\n");
     {
         char system[MAX_PATH];
         GetSystemDirectoryA(system, sizeof system);
-        CHECK(CopyFileA(cal.c_str(), (std::string(system) + "\\QmHidCal.exe").c_str(), FALSE));
+        EXPECT_TRUE(
+            CopyFileA(cal.c_str(), (std::string(system) + "\\QmHidCal.exe").c_str(), FALSE));
         qm::coins::WinCoInstallerOs os;
         const DWORD start = GetTickCount();
         qm::coins::RunCalibration(os, "HID\\VID_0000&PID_0000\\1&2&3");
         const DWORD took = GetTickCount() - start;
         std::printf("  returned after %lu ms (no service: QmHidCal ends with 2)\n", took);
-        CHECK(took < 5000);
+        EXPECT_TRUE(took < 5000);
     }
 
-    std::shared_ptr<qm::VirtualHidDevice> pen = winetest::MakeWindowsPen(argv[1]);
-    CHECK(pen != nullptr);
+    std::shared_ptr<qm::VirtualHidDevice> pen = winetest::MakeWindowsPen(winetest::Arg(1));
+    EXPECT_TRUE(pen != nullptr);
     if (pen == nullptr)
-        return winetest::Finish();
+        return;
     winetest::PenService service;
-    CHECK(service.StartWith(pen));
+    EXPECT_TRUE(service.StartWith(pen));
     Hover(*pen, 100, 100);
     const qm::Calibration original = CalibrationOverPipe();
-    CHECK_EQ(original.xExtent, 4095);
+    EXPECT_EQ(original.xExtent, 4095);
 
     std::printf("Escape: exit 1, nothing changed\n");
     {
         Child c;
-        CHECK(c.Start(cal, "/timeout 30"));
+        EXPECT_TRUE(c.Start(cal, "/timeout 30"));
         HWND w = WaitForTarget(1, 1);
-        CHECK(w != nullptr);
+        EXPECT_TRUE(w != nullptr);
         PostMessageA(w, WM_KEYDOWN, VK_ESCAPE, 0);
-        CHECK_EQ(c.Wait(10000), 1);
+        EXPECT_EQ(c.Wait(10000), 1);
         Hover(*pen, 100, 100);
-        CHECK(CalibrationOverPipe() == original);
+        EXPECT_TRUE(CalibrationOverPipe() == original);
     }
 
     std::printf("no pen input for /timeout 2: exit 1, nothing changed\n");
     {
         Child c;
         const DWORD start = GetTickCount();
-        CHECK(c.Start(cal, "/timeout 2"));
-        CHECK_EQ(c.Wait(15000), 1);
+        EXPECT_TRUE(c.Start(cal, "/timeout 2"));
+        EXPECT_EQ(c.Wait(15000), 1);
         const DWORD took = GetTickCount() - start;
         std::printf("  ended after %lu ms\n", took);
-        CHECK(took >= 2000 && took < 8000);
+        EXPECT_TRUE(took >= 2000 && took < 8000);
         Hover(*pen, 100, 100);
-        CHECK(CalibrationOverPipe() == original);
+        EXPECT_TRUE(CalibrationOverPipe() == original);
     }
 
     std::printf("a missed check target: round 2, then Escape changes nothing\n");
     {
         Child c;
-        CHECK(c.Start(cal, "/timeout 30"));
+        EXPECT_TRUE(c.Start(cal, "/timeout 30"));
         for (int t = 0; t < 4; ++t) {
-            CHECK(WaitForTarget(1, t + 1) != nullptr);
+            EXPECT_TRUE(WaitForTarget(1, t + 1) != nullptr);
             const double* f = qm::kTargetFractions[t];
             Tap(*pen, f[0] + (t == 3 ? 0.06 : 0), f[1]);
         }
         HWND w = WaitForTarget(2, 1);
-        CHECK(w != nullptr);
+        EXPECT_TRUE(w != nullptr);
         PostMessageA(w, WM_KEYDOWN, VK_ESCAPE, 0);
-        CHECK_EQ(c.Wait(10000), 1);
+        EXPECT_EQ(c.Wait(10000), 1);
         Hover(*pen, 100, 100);
-        CHECK(CalibrationOverPipe() == original);
+        EXPECT_TRUE(CalibrationOverPipe() == original);
     }
 
     std::printf("four taps store the true calibration\n");
     {
         Child c;
-        CHECK(c.Start(cal, "virtual\\quillmark /timeout 30"));
+        EXPECT_TRUE(c.Start(cal, "virtual\\quillmark /timeout 30"));
         for (int t = 0; t < 4; ++t) {
-            CHECK(WaitForTarget(1, t + 1) != nullptr);
-            if (t == 0 && argc > 3) {
+            EXPECT_TRUE(WaitForTarget(1, t + 1) != nullptr);
+            if (t == 0 && winetest::ArgCount() > 3) {
                 Sleep(300);
-                SaveScreenshot(argv[3]);
+                SaveScreenshot(winetest::Arg(3));
             }
             Tap(*pen, qm::kTargetFractions[t][0], qm::kTargetFractions[t][1]);
         }
-        CHECK_EQ(c.Wait(15000), 0);
+        EXPECT_EQ(c.Wait(15000), 0);
         Hover(*pen, 2000, 2000);
         const qm::Calibration got = CalibrationOverPipe();
         std::printf("  stored %d %d %d %d (true %d %d %d %d)\n", got.xOrigin, got.yOrigin,
                     got.xExtent, got.yExtent, kTruth.xOrigin, kTruth.yOrigin, kTruth.xExtent,
                     kTruth.yExtent);
-        CHECK(std::abs(got.xOrigin - kTruth.xOrigin) <= 1);
-        CHECK(std::abs(got.yOrigin - kTruth.yOrigin) <= 1);
-        CHECK(std::abs(got.xExtent - kTruth.xExtent) <= 1);
-        CHECK(std::abs(got.yExtent - kTruth.yExtent) <= 1);
+        EXPECT_TRUE(std::abs(got.xOrigin - kTruth.xOrigin) <= 1);
+        EXPECT_TRUE(std::abs(got.yOrigin - kTruth.yOrigin) <= 1);
+        EXPECT_TRUE(std::abs(got.xExtent - kTruth.xExtent) <= 1);
+        EXPECT_TRUE(std::abs(got.yExtent - kTruth.yExtent) <= 1);
         // Later reports land where the mapping predicts with it: the centre of the area.
         qm::PointerState state;
         const qm::PointerEvent e = qm::MapSample(got, 0, state, 2000, 2000, 0, true);
@@ -245,8 +245,7 @@ int main(int argc, char** argv) {
         const long wantY = static_cast<long>(int64_t{e.dy} * height / 65536);
         std::printf("  raw 2000,2000 -> cursor %ld,%ld (predicted %ld,%ld)\n", p.x, p.y, wantX,
                     wantY);
-        CHECK(std::labs(p.x - wantX) <= 1 && std::labs(p.y - wantY) <= 1);
+        EXPECT_TRUE(std::labs(p.x - wantX) <= 1 && std::labs(p.y - wantY) <= 1);
     }
-    CHECK(service.manager.StopService());
-    return winetest::Finish();
+    EXPECT_TRUE(service.manager.StopService());
 }

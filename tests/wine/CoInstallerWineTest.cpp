@@ -11,7 +11,7 @@
 
 #include "QmCoIns2/CoInstaller.h"
 #include "QmCoIns2/WinCoInstallerOs.h"
-#include "tests/wine/WineCheck.h"
+#include "tests/wine/WineTest.h"
 
 using namespace qm::coins;
 
@@ -77,120 +77,125 @@ void SetTabletPcInstalled(const DWORD* value) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+TEST(CoInstallerUnderWine, PreAndPostInstallationSteps) {
+    WINETEST_NEEDS_ARGS(3, "co_installer_wine_test HELPER QMHIDSRV_EXE BUILD_DIR");
     WinCoInstallerOs os;
-    if (argc == 2 && std::string(argv[1]) == "classify")
-        return ClassifyPlatform(os) >> 16;
-    if (argc < 4)
-        return 2;
-    const std::string helper = argv[1];
+    const std::string helper = winetest::Arg(1);
     char self[MAX_PATH];
     GetModuleFileNameA(nullptr, self, sizeof self);
 
     // Services: one that runs, one that is stopped, one that does not exist.
     const std::string srv = SystemDir() + "\\QmHidSrv.exe";
-    CHECK(CopyFileA(argv[2], srv.c_str(), FALSE));
+    EXPECT_TRUE(CopyFileA(winetest::Arg(2), srv.c_str(), FALSE));
     SC_HANDLE all = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    CHECK(all != nullptr);
+    EXPECT_TRUE(all != nullptr);
     const Handle scm = os.OpenServiceManager();
-    CHECK(scm != 0);
-    CHECK(StopAndDeleteService(os, scm, "QmNoSuchService"));
-    CHECK(InstallAndStartService(os, scm, "QmHidSrv"));
-    CHECK(ServiceExists(all, "QmHidSrv"));
+    EXPECT_TRUE(scm != 0);
+    EXPECT_TRUE(StopAndDeleteService(os, scm, "QmNoSuchService"));
+    EXPECT_TRUE(InstallAndStartService(os, scm, "QmHidSrv"));
+    EXPECT_TRUE(ServiceExists(all, "QmHidSrv"));
     DWORD start = GetTickCount();
-    CHECK(StopAndDeleteService(os, scm, "QmHidSrv"));
+    EXPECT_TRUE(StopAndDeleteService(os, scm, "QmHidSrv"));
     std::printf("running service stopped and deleted in %lu ms\n", GetTickCount() - start);
-    CHECK(!ServiceExists(all, "QmHidSrv"));
+    EXPECT_TRUE(!ServiceExists(all, "QmHidSrv"));
     SC_HANDLE stopped =
         CreateServiceA(all, "QmTestStopped", "Stopped test service", SERVICE_ALL_ACCESS,
                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                        srv.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    CHECK(stopped != nullptr);
+    EXPECT_TRUE(stopped != nullptr);
     if (stopped != nullptr)
         CloseServiceHandle(stopped);
-    CHECK(StopAndDeleteService(os, scm, "QmTestStopped"));
-    CHECK(!ServiceExists(all, "QmTestStopped"));
+    EXPECT_TRUE(StopAndDeleteService(os, scm, "QmTestStopped"));
+    EXPECT_TRUE(!ServiceExists(all, "QmTestStopped"));
 
     // A program that never creates its service: about 5000 ms, then failure.
-    CHECK(CopyFileA(helper.c_str(), (SystemDir() + "\\QmNoSrv.exe").c_str(), FALSE));
+    EXPECT_TRUE(CopyFileA(helper.c_str(), (SystemDir() + "\\QmNoSrv.exe").c_str(), FALSE));
     start = GetTickCount();
-    CHECK(!InstallAndStartService(os, scm, "QmNoSrv"));
+    EXPECT_TRUE(!InstallAndStartService(os, scm, "QmNoSrv"));
     const DWORD waited = GetTickCount() - start;
     std::printf("never created: failed after %lu ms\n", waited);
-    CHECK(waited >= 4900 && waited < 8000);
+    EXPECT_TRUE(waited >= 4900 && waited < 8000);
     os.CloseService(scm);
     CloseServiceHandle(all);
 
     // The pen-button application: one that ends on WM_QUIT, one that ignores it, and the
     // shortcut in the common Startup folder.
     char folder[MAX_PATH];
-    CHECK(SUCCEEDED(
+    EXPECT_TRUE(SUCCEEDED(
         SHGetFolderPathA(nullptr, CSIDL_COMMON_STARTUP, nullptr, SHGFP_TYPE_CURRENT, folder)));
     CreateDirectoryA(folder, nullptr);
     const std::string lnk = std::string(folder) + "\\Corvale Office Pen Buttons.lnk";
     HANDLE f = CreateFileA(lnk.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    CHECK(f != INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(f != INVALID_HANDLE_VALUE);
     CloseHandle(f);
     HANDLE app = Start(helper, "window");
     for (int i = 0; i < 200 && FindWindowA("QMOFFICEWND", nullptr) == nullptr; ++i)
         Sleep(20);
-    CHECK(FindWindowA("QMOFFICEWND", nullptr) != nullptr);
-    CHECK(CloseButtonApplication(os, "Corvale Office Pen Buttons"));
-    CHECK(WaitForSingleObject(app, 1000) == WAIT_OBJECT_0);
+    EXPECT_TRUE(FindWindowA("QMOFFICEWND", nullptr) != nullptr);
+    EXPECT_TRUE(CloseButtonApplication(os, "Corvale Office Pen Buttons"));
+    EXPECT_TRUE(WaitForSingleObject(app, 1000) == WAIT_OBJECT_0);
     CloseHandle(app);
-    CHECK(GetFileAttributesA(lnk.c_str()) == INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(GetFileAttributesA(lnk.c_str()) == INVALID_FILE_ATTRIBUTES);
     app = Start(helper, "window-stay");
     for (int i = 0; i < 200 && FindWindowA("QMOFFICEWND", nullptr) == nullptr; ++i)
         Sleep(20);
     start = GetTickCount();
-    CHECK(CloseButtonApplication(os, "Corvale Office Pen Buttons"));  // the shortcut decides
-    CHECK(GetTickCount() - start >= 4900);
-    CHECK(WaitForSingleObject(app, 0) == WAIT_TIMEOUT);  // not forced to end
+    EXPECT_TRUE(CloseButtonApplication(os, "Corvale Office Pen Buttons"));  // the shortcut decides
+    EXPECT_TRUE(GetTickCount() - start >= 4900);
+    EXPECT_TRUE(WaitForSingleObject(app, 0) == WAIT_TIMEOUT);  // not forced to end
     TerminateProcess(app, 0);
     CloseHandle(app);
 
     // The setup mutex, held by another process; the forwarder then answers NO_ERROR.
-    CHECK(!IsSetupActive(os));
+    EXPECT_TRUE(!IsSetupActive(os));
     HANDLE holder = Start(helper, "mutex 4000");
     for (int i = 0; i < 200 && !IsSetupActive(os); ++i)
         Sleep(10);
-    CHECK(IsSetupActive(os));
-    SetDllDirectoryA(argv[3]);
-    HMODULE forwarder = LoadLibraryA((std::string(argv[3]) + "\\QmCoIns1.dll").c_str());
-    CHECK(forwarder != nullptr);
+    EXPECT_TRUE(IsSetupActive(os));
+    SetDllDirectoryA(winetest::Arg(3));
+    HMODULE forwarder = LoadLibraryA((std::string(winetest::Arg(3)) + "\\QmCoIns1.dll").c_str());
+    EXPECT_TRUE(forwarder != nullptr);
     using Entry =
         DWORD(CALLBACK*)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA, PCOINSTALLER_CONTEXT_DATA);
     auto device = reinterpret_cast<Entry>(
         reinterpret_cast<void (*)()>(GetProcAddress(forwarder, "DeviceInstaller")));
-    CHECK(device != nullptr);
+    EXPECT_TRUE(device != nullptr);
     if (device != nullptr) {
         SP_DEVINFO_DATA data{};
         data.cbSize = sizeof data;
         COINSTALLER_CONTEXT_DATA context{};
-        CHECK_EQ(device(DIF_INSTALLDEVICE, nullptr, &data, &context), 0u);
+        EXPECT_EQ(device(DIF_INSTALLDEVICE, nullptr, &data, &context), 0u);
         context.PostProcessing = TRUE;
-        CHECK_EQ(device(DIF_INSTALLDEVICE, nullptr, &data, &context), 0u);
-        CHECK(GetModuleHandleA("QmCoIns2.dll") == nullptr);
+        EXPECT_EQ(device(DIF_INSTALLDEVICE, nullptr, &data, &context), 0u);
+        EXPECT_TRUE(GetModuleHandleA("QmCoIns2.dll") == nullptr);
     }
     WaitForSingleObject(holder, 10000);
     CloseHandle(holder);
-    CHECK(!IsSetupActive(os));
+    EXPECT_TRUE(!IsSetupActive(os));
 
     // The classification under the versions Wine reports, in fresh processes.
     const DWORD one = 1, zero = 0;
     SetWineVersion(nullptr);  // whatever an interrupted run may have left
     SetTabletPcInstalled(nullptr);
-    CHECK_EQ(RunAndWait(self, "classify"), 0u);  // Windows 7 by default
+    EXPECT_EQ(RunAndWait(self, "classify"), 0u);  // Windows 7 by default
     SetWineVersion("winxp");
     SetTabletPcInstalled(&one);
-    CHECK_EQ(RunAndWait(self, "classify"), 1u);
+    EXPECT_EQ(RunAndWait(self, "classify"), 1u);
     SetTabletPcInstalled(&zero);
-    CHECK_EQ(RunAndWait(self, "classify"), 0u);
+    EXPECT_EQ(RunAndWait(self, "classify"), 0u);
     SetTabletPcInstalled(nullptr);
-    CHECK_EQ(RunAndWait(self, "classify"), 0u);
+    EXPECT_EQ(RunAndWait(self, "classify"), 0u);
     SetWineVersion("vista");
-    CHECK_EQ(RunAndWait(self, "classify"), 1u);
+    EXPECT_EQ(RunAndWait(self, "classify"), 1u);
     SetWineVersion(nullptr);
-    CHECK_EQ(RunAndWait(self, "classify"), 0u);
-    return winetest::Finish();
+    EXPECT_EQ(RunAndWait(self, "classify"), 0u);
+}
+
+// The program runs itself as "classify" to see a platform as a new process sees it.
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "classify") {
+        WinCoInstallerOs os;
+        return static_cast<int>(ClassifyPlatform(os) >> 16);
+    }
+    return winetest::RunTests(argc, argv);
 }

@@ -14,7 +14,7 @@
 #include "platform/win32/DeviceWatcher.h"
 #include "platform/win32/HidBackend.h"
 #include "platform/win32/RegistrySettingsStore.h"
-#include "tests/wine/WineCheck.h"
+#include "tests/wine/WineTest.h"
 
 namespace {
 
@@ -54,52 +54,52 @@ bool WaitFor(const std::atomic<int>& value, int atLeast) {
 
 }  // namespace
 
-int main() {
+TEST(DevMgrUnderWine, ArrivalRemovalAndFilters) {
     qm::Win32HidBackend backend;
     qm::Win32DeviceWatcher watcher(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)));
     Manager manager(backend, watcher);
 
     // Usage page 0x0D: Wine's mouse and keyboard (page 1) are both rejected.
-    CHECK(manager.Start(0x0D, nullptr, nullptr, nullptr));
-    CHECK(manager.Running());
+    EXPECT_TRUE(manager.Start(0x0D, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(manager.Running());
     Sleep(500);
-    CHECK_EQ(manager.offered.load(), 0);
-    CHECK_EQ(manager.DeviceCount(), 0);
+    EXPECT_EQ(manager.offered.load(), 0);
+    EXPECT_EQ(manager.DeviceCount(), 0);
     HWND window = FindWindowA("HidTabWnd", "HidTabWnd");
-    CHECK(window != nullptr);
+    EXPECT_TRUE(window != nullptr);
     if (window != nullptr) {
         SendMessageA(window, WM_DISPLAYCHANGE, 32, MAKELPARAM(1024, 768));
-        CHECK_EQ(manager.displayChanges.load(), 1);
+        EXPECT_EQ(manager.displayChanges.load(), 1);
     }
     DWORD start = GetTickCount();
-    CHECK(manager.Stop());
-    CHECK(GetTickCount() - start < 5000);
-    CHECK(!manager.Running());
-    CHECK_EQ(manager.lastError.load(), 0u);
-    CHECK(FindWindowA("HidTabWnd", "HidTabWnd") == nullptr);
+    EXPECT_TRUE(manager.Stop());
+    EXPECT_TRUE(GetTickCount() - start < 5000);
+    EXPECT_TRUE(!manager.Running());
+    EXPECT_EQ(manager.lastError.load(), 0u);
+    EXPECT_TRUE(FindWindowA("HidTabWnd", "HidTabWnd") == nullptr);
 
     // No filter: both are offered, opened and listed, each with its handle events registered.
     manager.open = true;
-    CHECK(manager.Start(0, nullptr, nullptr, nullptr));
-    CHECK(WaitFor(manager.offered, 2));
+    EXPECT_TRUE(manager.Start(0, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(WaitFor(manager.offered, 2));
     Sleep(200);
-    CHECK_EQ(manager.DeviceCount(), 2);
+    EXPECT_EQ(manager.DeviceCount(), 2);
     {
         qm::RecursiveLockGuard guard(manager.ListLock());
         for (uint16_t i = 0; qm::CHidDevice* d = manager.DeviceAt(i); ++i) {
-            CHECK(d->Usable());
-            CHECK(d->Reading());
-            CHECK(d->handleNotification != 0);
+            EXPECT_TRUE(d->Usable());
+            EXPECT_TRUE(d->Reading());
+            EXPECT_TRUE(d->handleNotification != 0);
         }
     }
     start = GetTickCount();
-    CHECK(manager.Stop());
-    CHECK(GetTickCount() - start < 5000);
-    CHECK_EQ(manager.DeviceCount(), 0);
+    EXPECT_TRUE(manager.Stop());
+    EXPECT_TRUE(GetTickCount() - start < 5000);
+    EXPECT_EQ(manager.DeviceCount(), 0);
 
     // The settings store in the first interface's registry key.
     qm::RegistrySettingsStore store;
-    CHECK(!manager.paths.empty());
+    EXPECT_TRUE(!manager.paths.empty());
     if (!manager.paths.empty()) {
         const std::string& path = manager.paths.front();
         {
@@ -117,15 +117,14 @@ int main() {
         const bool wrote = store.Write(path, "Rotation", &rotation, 1);
         std::printf("write to the interface key of %s: %s (error %lu)\n", path.c_str(),
                     wrote ? "ok" : "failed", GetLastError());
-        CHECK(wrote);
+        EXPECT_TRUE(wrote);
         uint8_t back = 0;
-        CHECK(store.Read(path, "Rotation", &back, 1));
-        CHECK_EQ(back, 3);
+        EXPECT_TRUE(store.Read(path, "Rotation", &back, 1));
+        EXPECT_EQ(back, 3);
         uint8_t slot[20];
-        CHECK(!store.Read(path, "Rotation", slot, sizeof slot));  // another size: absent
-        CHECK(!store.Read(path, "Calibrate0", slot, sizeof slot));
-        CHECK(!store.Write("\\\\?\\hid#none#0#{4d1e55b2-f16f-11cf-88cb-001111000030}", "Rotation",
-                           &rotation, 1));
+        EXPECT_TRUE(!store.Read(path, "Rotation", slot, sizeof slot));  // another size: absent
+        EXPECT_TRUE(!store.Read(path, "Calibrate0", slot, sizeof slot));
+        EXPECT_TRUE(!store.Write("\\\\?\\hid#none#0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
+                                 "Rotation", &rotation, 1));
     }
-    return winetest::Finish();
 }

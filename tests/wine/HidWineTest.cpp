@@ -18,7 +18,7 @@ extern "C" {
 #include "platform/win32/DeviceWatcher.h"
 #include "platform/win32/HidBackend.h"
 #include "tests/wine/PresentHid.h"
-#include "tests/wine/WineCheck.h"
+#include "tests/wine/WineTest.h"
 
 namespace {
 
@@ -44,61 +44,60 @@ public:
 
 }  // namespace
 
-int main() {
+TEST(HidBackendUnderWine, WineDevicesThroughTheBackendAndTheReadThread) {
     qm::Win32HidBackend backend;
     qm::Win32DeviceWatcher watcher(reinterpret_cast<intptr_t>(GetModuleHandleA(nullptr)));
     Manager manager(backend, watcher);
     const std::vector<std::string> paths = winetest::PresentHidInterfaces();
     std::printf("%zu HID interfaces\n", paths.size());
-    CHECK(paths.size() >= 2);
+    EXPECT_TRUE(paths.size() >= 2);
     for (const std::string& path : paths) {
         const char* p = path.c_str();
         qm::HidCaps caps;
-        CHECK(qm::QueryDeviceCaps(backend, p, caps));
+        EXPECT_TRUE(qm::QueryDeviceCaps(backend, p, caps));
         char16_t product[128];
         qm::QueryProductString(backend, p, product, sizeof product);
         std::printf("%s: page %u usage %u input %u buttons %u values %u product \"%s\"\n", p,
                     caps.usagePage, caps.usage, caps.inputReportByteLength,
                     caps.numberInputButtonCaps, caps.numberInputValueCaps, Narrow(product).c_str());
-        CHECK_EQ(caps.usagePage, 1u);
-        CHECK(caps.inputReportByteLength > 0);
-        CHECK(Narrow(product).find("Wine HID") == 0);
+        EXPECT_EQ(caps.usagePage, 1u);
+        EXPECT_TRUE(caps.inputReportByteLength > 0);
+        EXPECT_TRUE(Narrow(product).find("Wine HID") == 0);
         // Not a digitizer: the service's usage-page filter (page 0x0D) passes neither.
-        CHECK(caps.usagePage != qm::hid::kPageDigitizer);
+        EXPECT_TRUE(caps.usagePage != qm::hid::kPageDigitizer);
 
         Device device(manager, p);
-        CHECK(device.Usable());
-        CHECK_EQ(device.Caps().usagePage, caps.usagePage);
-        CHECK_EQ(device.Caps().inputReportByteLength, caps.inputReportByteLength);
+        EXPECT_TRUE(device.Usable());
+        EXPECT_EQ(device.Caps().usagePage, caps.usagePage);
+        EXPECT_EQ(device.Caps().inputReportByteLength, caps.inputReportByteLength);
         char16_t again[128];
         device.GetProductString(again, sizeof again);
-        CHECK(Narrow(again) == Narrow(product));
+        EXPECT_TRUE(Narrow(again) == Narrow(product));
         // The queries open alongside the device's own overlapped handle.
         qm::HidCaps alongside;
-        CHECK(qm::QueryDeviceCaps(backend, p, alongside));
+        EXPECT_TRUE(qm::QueryDeviceCaps(backend, p, alongside));
         // The read thread starts on the input desktop, waits on a pending read, and stops in
         // time, cancelling the read.
-        CHECK(device.StartReading(true));
+        EXPECT_TRUE(device.StartReading(true));
         Sleep(1200);  // past one period of silence: re-attaches once
         const DWORD start = GetTickCount();
-        CHECK(device.StopReading());
-        CHECK(GetTickCount() - start < 1500);
-        CHECK(manager.IsDeviceListed(&device));
+        EXPECT_TRUE(device.StopReading());
+        EXPECT_TRUE(GetTickCount() - start < 1500);
+        EXPECT_TRUE(manager.IsDeviceListed(&device));
         // A handle's query-remove and its failure: closed, reopened, reading again.
-        CHECK(device.StartReading(false));
+        EXPECT_TRUE(device.StartReading(false));
         device.OnHandleNotification(qm::kDbtDeviceQueryRemove);
-        CHECK(!device.FileOpen());
+        EXPECT_TRUE(!device.FileOpen());
         device.OnHandleNotification(qm::kDbtDeviceQueryRemoveFailed);
-        CHECK(device.FileOpen());
-        CHECK(device.Reading());
+        EXPECT_TRUE(device.FileOpen());
+        EXPECT_TRUE(device.Reading());
     }
     qm::HidCaps none;
-    CHECK(!qm::QueryDeviceCaps(backend, "\\\\?\\hid#none#0#{4d1e55b2-f16f-11cf-88cb-001111000030}",
-                               none));
+    EXPECT_TRUE(!qm::QueryDeviceCaps(
+        backend, "\\\\?\\hid#none#0#{4d1e55b2-f16f-11cf-88cb-001111000030}", none));
     Device missing(manager, "\\\\?\\hid#none#0#{4d1e55b2-f16f-11cf-88cb-001111000030}");
-    CHECK(!missing.Usable());
-    CHECK(manager.lastError.load() != 0);
-    CHECK(!missing.StartReading(false));
-    CHECK_EQ(manager.lastError.load(), 1200u);
-    return winetest::Finish();
+    EXPECT_TRUE(!missing.Usable());
+    EXPECT_TRUE(manager.lastError.load() != 0);
+    EXPECT_TRUE(!missing.StartReading(false));
+    EXPECT_EQ(manager.lastError.load(), 1200u);
 }

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "tests/wine/WineCheck.h"
+#include "tests/wine/WineTest.h"
 
 namespace {
 
@@ -58,15 +58,14 @@ std::string CoInstallerValue(HINF inf, const std::string& addReg) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 2)
-        return 2;
+TEST(SampleInfUnderWine, SetupApiReadsIt) {
+    WINETEST_NEEDS_ARGS(1, "inf_wine_test INF");
     UINT errorLine = 0;
-    HINF inf = SetupOpenInfFileA(argv[1], nullptr, INF_STYLE_WIN4, &errorLine);
-    CHECK(inf != INVALID_HANDLE_VALUE);
+    HINF inf = SetupOpenInfFileA(winetest::Arg(1), nullptr, INF_STYLE_WIN4, &errorLine);
+    EXPECT_TRUE(inf != INVALID_HANDLE_VALUE);
     if (inf == INVALID_HANDLE_VALUE) {
         std::printf("SetupOpenInfFile: error %lu at line %u\n", GetLastError(), errorLine);
-        return winetest::Finish();
+        return;
     }
     for (const Platform& p : kPlatforms) {
         SP_ALTPLATFORM_INFO_V2 alt{};
@@ -83,37 +82,37 @@ int main(int argc, char** argv) {
             sizeof section, &required, &extension, nullptr);
         std::printf("%s: actual install section %s (%s)\n", p.name, ok ? section : "-",
                     ok ? "from SetupDiGetActualSectionToInstallEx" : "refused");
-        CHECK(ok);
+        EXPECT_TRUE(ok);
         if (!ok)
             continue;
         const std::string want = std::string("QmPen_Install.NT") +
                                  (p.architecture == PROCESSOR_ARCHITECTURE_AMD64 ? "amd64" : "x86");
         // Wine answers for its own processor: checked there, reported for the other.
-        if (p.architecture == PROCESSOR_ARCHITECTURE_AMD64)
-            CHECK(std::string(section) == want);
+        if (p.architecture == PROCESSOR_ARCHITECTURE_AMD64) {
+            EXPECT_EQ(std::string(section), want);
+        }
         if (std::string(section) != want)
             std::printf(
                 "  Wine answered %s for %s, not %s: its setupapi does not decorate for "
                 "another platform's processor\n",
                 section, p.name, want.c_str());
         // What the platform's Setup would read, checked by the decorated name either way.
-        CHECK(HasSection(inf, want));
-        CHECK(HasSection(inf, want + ".Services"));
-        CHECK(HasSection(inf, want + ".CoInstallers"));
+        EXPECT_TRUE(HasSection(inf, want));
+        EXPECT_TRUE(HasSection(inf, want + ".Services"));
+        EXPECT_TRUE(HasSection(inf, want + ".CoInstallers"));
         const std::string addReg = Field(inf, want + ".CoInstallers", "AddReg");
-        CHECK(!addReg.empty());
+        EXPECT_TRUE(!addReg.empty());
         const std::string value = CoInstallerValue(inf, addReg);
         std::printf("  %s.CoInstallers: AddReg %s writes CoInstallers32 = %s\n", want.c_str(),
                     addReg.c_str(), value.c_str());
-        CHECK(value == p.library);
-        CHECK(!Field(inf, want, "CopyFiles").empty());
+        EXPECT_TRUE(value == p.library);
+        EXPECT_TRUE(!Field(inf, want, "CopyFiles").empty());
         // The undecorated section is gone, so no platform falls back to it.
-        CHECK(!HasSection(inf, "QmPen_Install.NT.CoInstallers"));
+        EXPECT_TRUE(!HasSection(inf, "QmPen_Install.NT.CoInstallers"));
     }
     // The files a service install copies include the calibration program.
     INFCONTEXT ctx;
-    CHECK(SetupFindFirstLineA(inf, "QmPen_ServiceFiles", "QmHidCal.exe", &ctx) ||
-          SetupFindFirstLineA(inf, "SourceDisksFiles", "QmHidCal.exe", &ctx));
+    EXPECT_TRUE(SetupFindFirstLineA(inf, "QmPen_ServiceFiles", "QmHidCal.exe", &ctx) ||
+                SetupFindFirstLineA(inf, "SourceDisksFiles", "QmHidCal.exe", &ctx));
     SetupCloseInfFile(inf);
-    return winetest::Finish();
 }

@@ -26,7 +26,7 @@
 #include "tests/wine/HidParseSys.h"
 #include "tests/wine/PenService.h"
 #include "tests/wine/PipeClient.h"
-#include "tests/wine/WineCheck.h"
+#include "tests/wine/WineTest.h"
 
 using namespace qm::pipe;
 
@@ -88,46 +88,43 @@ POINT WaitForCursor(POINT want) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::printf("usage: pen_service_wine_test RECORDING QMWINTAB_DLL\n");
-        return 2;
-    }
-    std::shared_ptr<qm::VirtualHidDevice> pen = winetest::MakeWindowsPen(argv[1]);
-    CHECK(pen != nullptr);
+TEST(PenServiceUnderWine, ReplayedPenToSendInputAndThePipe) {
+    WINETEST_NEEDS_ARGS(2, "pen_service_wine_test RECORDING QMWINTAB_DLL");
+    std::shared_ptr<qm::VirtualHidDevice> pen = winetest::MakeWindowsPen(winetest::Arg(1));
+    EXPECT_TRUE(pen != nullptr);
     if (pen == nullptr)
-        return winetest::Finish();
+        return;
 
     HANDLE hookReady = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DWORD hookThreadId = 0;
     HANDLE hookThread = CreateThread(nullptr, 0, HookThread, hookReady, 0, &hookThreadId);
-    CHECK(WaitForSingleObject(hookReady, 5000) == WAIT_OBJECT_0);
+    EXPECT_TRUE(WaitForSingleObject(hookReady, 5000) == WAIT_OBJECT_0);
 
     {
         winetest::PenService service;
         qm::CQmTabMgr& manager = service.manager;
-        CHECK(service.StartWith(pen));
+        EXPECT_TRUE(service.StartWith(pen));
         qm::CQmTablet* tablet = manager.TabletAt(0);
-        CHECK(tablet != nullptr);
+        EXPECT_TRUE(tablet != nullptr);
         if (tablet == nullptr)
-            return winetest::Finish();
+            return;
         // The maxima come from Windows' parser.
-        CHECK_EQ(tablet->XMax(), 4095);
-        CHECK_EQ(tablet->YMax(), 4095);
-        CHECK_EQ(tablet->PressureMax(), 255);
+        EXPECT_EQ(tablet->XMax(), 4095);
+        EXPECT_EQ(tablet->YMax(), 4095);
+        EXPECT_EQ(tablet->PressureMax(), 255);
 
         qm::Calibration cal{0, 0, 4095, 4095};
         qm::PointerState predicted;
         auto play = [&](uint16_t x, uint16_t y, bool tip, bool barrel, uint32_t rotation) {
             const auto r = winetest::PenReport(x, y, tip, barrel, tip ? 200 : 0);
-            CHECK(pen->Feed(r.data(), r.size()));
+            EXPECT_TRUE(pen->Feed(r.data(), r.size()));
             const qm::PointerEvent e = qm::MapSample(cal, rotation, predicted, x, y,
                                                      (tip ? 1 : 0) | (barrel ? 2 : 0), false);
             const POINT want = PixelOf(e);
             const POINT got = WaitForCursor(want);
             std::printf("  report %u,%u -> event %d,%d -> cursor %ld,%ld (predicted %ld,%ld)\n", x,
                         y, e.dx, e.dy, got.x, got.y, want.x, want.y);
-            CHECK(std::abs(got.x - want.x) <= 1 && std::abs(got.y - want.y) <= 1);
+            EXPECT_TRUE(std::abs(got.x - want.x) <= 1 && std::abs(got.y - want.y) <= 1);
         };
 
         std::printf("a replayed pen moves the cursor\n");
@@ -144,44 +141,44 @@ int main(int argc, char** argv) {
         // tip's and the barrel's transitions.
         const WPARAM expected[] = {WM_LBUTTONUP, WM_RBUTTONUP,   WM_LBUTTONDOWN,
                                    WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP};
-        CHECK_EQ(hooked.size(), 6u);
+        EXPECT_EQ(hooked.size(), 6u);
         for (size_t i = 0; i < hooked.size() && i < 6; ++i) {
-            CHECK_EQ(hooked[i].message, expected[i]);
-            CHECK(hooked[i].injected);
+            EXPECT_EQ(hooked[i].message, expected[i]);
+            EXPECT_TRUE(hooked[i].injected);
         }
 
         std::printf("a calibration set through the pipe\n");
         {
             qm::NamedPipeClient c;
-            CHECK(winetest::OpenWithRetry(c));
+            EXPECT_TRUE(winetest::OpenWithRetry(c));
             const uint64_t token = winetest::EnumerateFirst(c).value_or(0);
-            CHECK(token != 0);
+            EXPECT_TRUE(token != 0);
             uint8_t m[32];
             BeginRequest(m, 32, kSetCalibration, token);
             Put32(m + 16, 1000);
             Put32(m + 20, 500);
             Put32(m + 24, 2000);
             Put32(m + 28, 3000);
-            CHECK(c.TimedWrite(m, 32, 5000));
+            EXPECT_TRUE(c.TimedWrite(m, 32, 5000));
             BeginRequest(m, 32, kGetCalibration, token);
-            CHECK(c.TimedWrite(m, 32, 5000));
-            CHECK(c.TimedRead(m, 32, 5000));
+            EXPECT_TRUE(c.TimedWrite(m, 32, 5000));
+            EXPECT_TRUE(c.TimedRead(m, 32, 5000));
             c.Close();
         }
         cal = {1000, 500, 2000, 3000};
         play(2000, 2000, false, false, 0);
 
         std::printf("ScreenRotate(90) through QmWinTab.dll\n");
-        HMODULE wintab = LoadLibraryA(argv[2]);
-        CHECK(wintab != nullptr);
+        HMODULE wintab = LoadLibraryA(winetest::Arg(2));
+        EXPECT_TRUE(wintab != nullptr);
         using RotateFn = int(WINAPI*)(unsigned short);
         auto rotate = wintab != nullptr ? reinterpret_cast<RotateFn>(reinterpret_cast<void*>(
                                               GetProcAddress(wintab, "ScreenRotate")))
                                         : nullptr;
-        CHECK(rotate != nullptr);
+        EXPECT_TRUE(rotate != nullptr);
         if (rotate != nullptr) {
             Sleep(100);  // the pipe listens again after the last client
-            CHECK(rotate(90) != 0);
+            EXPECT_TRUE(rotate(90) != 0);
             // 90 on the pipe is the display's 270: rotation index 3.
             play(2500, 1500, false, false, 3);
             play(1500, 3000, false, false, 3);
@@ -190,12 +187,12 @@ int main(int argc, char** argv) {
         std::printf("raw mode over the named pipe\n");
         {
             qm::NamedPipeClient c;
-            CHECK(winetest::OpenWithRetry(c));
+            EXPECT_TRUE(winetest::OpenWithRetry(c));
             const uint64_t token = winetest::EnumerateFirst(c).value_or(0);
             uint8_t m[32];
             BeginRequest(m, 24, kSetRawMode, token);
             m[16] = 1;
-            CHECK(c.TimedWrite(m, 24, 5000));
+            EXPECT_TRUE(c.TimedWrite(m, 24, 5000));
             Sleep(100);
             POINT before{};
             GetCursorPos(&before);
@@ -203,28 +200,27 @@ int main(int argc, char** argv) {
             for (uint16_t i = 0; i < 5; ++i) {
                 const auto r =
                     winetest::PenReport(static_cast<uint16_t>(100 + i), 200, i % 2 == 1, false, 9);
-                CHECK(pen->Feed(r.data(), r.size()));
-                CHECK(c.TimedRead(m, 32, 5000));
-                CHECK_EQ(m[0], kRawPenReport);
-                CHECK_EQ(Get64(m + kTokenOffset), token);
-                CHECK_EQ(Get32(m + kRawXOffset), 100u + i);
-                CHECK_EQ(Get32(m + kRawYOffset), 200u);
-                CHECK_EQ(Get32(m + kRawButtonsOffset), i % 2 == 1 ? 1u : 0u);
+                EXPECT_TRUE(pen->Feed(r.data(), r.size()));
+                EXPECT_TRUE(c.TimedRead(m, 32, 5000));
+                EXPECT_EQ(m[0], kRawPenReport);
+                EXPECT_EQ(Get64(m + kTokenOffset), token);
+                EXPECT_EQ(Get32(m + kRawXOffset), 100u + i);
+                EXPECT_EQ(Get32(m + kRawYOffset), 200u);
+                EXPECT_EQ(Get32(m + kRawButtonsOffset), i % 2 == 1 ? 1u : 0u);
             }
             Sleep(100);
             POINT after{};
             GetCursorPos(&after);
-            CHECK(after.x == before.x && after.y == before.y);  // raw samples do not move it
-            CHECK_EQ(Hooked().size(), hookedBefore);
+            EXPECT_TRUE(after.x == before.x && after.y == before.y);  // raw samples do not move it
+            EXPECT_EQ(Hooked().size(), hookedBefore);
             c.Close();
         }
-        CHECK(manager.StopService());
+        EXPECT_TRUE(manager.StopService());
     }
     FreeLibrary(GetModuleHandleA("QmWinTab.dll"));
     PostThreadMessageA(hookThreadId, WM_QUIT, 0, 0);
-    CHECK(WaitForSingleObject(hookThread, 5000) == WAIT_OBJECT_0);
+    EXPECT_TRUE(WaitForSingleObject(hookThread, 5000) == WAIT_OBJECT_0);
     DWORD hookResult = 1;
     GetExitCodeThread(hookThread, &hookResult);
-    CHECK_EQ(hookResult, 0u);
-    return winetest::Finish();
+    EXPECT_EQ(hookResult, 0u);
 }

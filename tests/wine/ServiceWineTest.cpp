@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/win32/NamedPipe.h"
-#include "tests/wine/WineCheck.h"
+#include "tests/wine/WineTest.h"
 
 namespace {
 
@@ -19,7 +19,8 @@ std::string SystemCopy() {
 }
 
 // Runs the program with arguments, waiting up to timeoutMs for it to end.
-bool Run(const std::string& exe, const char* args, DWORD timeoutMs, DWORD* elapsed = nullptr) {
+bool RunProgram(const std::string& exe, const char* args, DWORD timeoutMs,
+                DWORD* elapsed = nullptr) {
     std::string line = "\"" + exe + "\" " + args;
     STARTUPINFOA si{};
     si.cb = sizeof si;
@@ -73,95 +74,94 @@ DWORD RegDword(HKEY key, const char* name) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 3)
-        return 2;
+TEST(ServiceUnderWine, InstallStartScreenRotateStop) {
+    WINETEST_NEEDS_ARGS(2, "service_wine_test QMHIDSRV_EXE QMWINTAB_DLL");
     const std::string exe = SystemCopy();
-    CHECK(CopyFileA(argv[1], exe.c_str(), FALSE));
-    HMODULE wintab = LoadLibraryA(argv[2]);
-    CHECK(wintab != nullptr);
+    EXPECT_TRUE(CopyFileA(winetest::Arg(1), exe.c_str(), FALSE));
+    HMODULE wintab = LoadLibraryA(winetest::Arg(2));
+    EXPECT_TRUE(wintab != nullptr);
     auto rotate = reinterpret_cast<Rotate>(
         reinterpret_cast<void (*)()>(GetProcAddress(wintab, "ScreenRotate")));
-    CHECK(rotate != nullptr);
+    EXPECT_TRUE(rotate != nullptr);
     if (rotate == nullptr)
-        return winetest::Finish();
+        return;
 
     // No service: -1 at once.
     DWORD start = GetTickCount();
-    CHECK_EQ(rotate(90), -1);
-    CHECK(GetTickCount() - start < 1000);
+    EXPECT_EQ(rotate(90), -1);
+    EXPECT_TRUE(GetTickCount() - start < 1000);
 
     // Installed and started from the command line, in any letter case.
-    CHECK(Run(exe, "/INSTALL", 30000));
+    EXPECT_TRUE(RunProgram(exe, "/INSTALL", 30000));
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    CHECK(scm != nullptr);
+    EXPECT_TRUE(scm != nullptr);
     SC_HANDLE service = OpenServiceA(scm, "QmHidSrv", SERVICE_ALL_ACCESS);
-    CHECK(service != nullptr);
+    EXPECT_TRUE(service != nullptr);
     if (service == nullptr)
-        return winetest::Finish();
-    CHECK(WaitForState(service, SERVICE_RUNNING, 15000));
+        return;
+    EXPECT_TRUE(WaitForState(service, SERVICE_RUNNING, 15000));
     HKEY key = nullptr;
-    CHECK(RegOpenKeyA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\QmHidSrv", &key) ==
-          0);
-    CHECK(RegString(key, "DisplayName") == "Quillmark Tablet Service");
-    CHECK(RegString(key, "ImagePath") == "QmHidSrv.exe");
-    CHECK_EQ(RegDword(key, "Start"), 2u);
-    CHECK_EQ(RegDword(key, "Type"), 0x10u);
-    CHECK(RegString(key, "ObjectName") == "LocalSystem");
+    EXPECT_TRUE(RegOpenKeyA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\QmHidSrv",
+                            &key) == 0);
+    EXPECT_TRUE(RegString(key, "DisplayName") == "Quillmark Tablet Service");
+    EXPECT_TRUE(RegString(key, "ImagePath") == "QmHidSrv.exe");
+    EXPECT_EQ(RegDword(key, "Start"), 2u);
+    EXPECT_EQ(RegDword(key, "Type"), 0x10u);
+    EXPECT_TRUE(RegString(key, "ObjectName") == "LocalSystem");
     RegCloseKey(key);
 
     // ScreenRotate against the running service: one enumerate exchange (no product tablet
     // under Wine), then the result of closing the pipe.
     Sleep(500);
-    CHECK(rotate(90) != 0);
+    EXPECT_TRUE(rotate(90) != 0);
     {
         qm::NamedPipeClient holder;
         bool open = false;
         for (int i = 0; i < 100 && !(open = holder.Open()); ++i)
             Sleep(20);
-        CHECK(open);
+        EXPECT_TRUE(open);
         start = GetTickCount();
-        CHECK_EQ(rotate(90), -1);  // the one instance is taken
-        CHECK(GetTickCount() - start < 1000);
+        EXPECT_EQ(rotate(90), -1);  // the one instance is taken
+        EXPECT_TRUE(GetTickCount() - start < 1000);
         holder.Close();
     }
 
     // Stopped by the service control manager: stop pending, then stopped, within the bounds.
     SERVICE_STATUS status{};
-    CHECK(ControlService(service, SERVICE_CONTROL_STOP, &status));
-    CHECK(status.dwCurrentState == SERVICE_STOP_PENDING ||
-          status.dwCurrentState == SERVICE_STOPPED);
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_TRUE(status.dwCurrentState == SERVICE_STOP_PENDING ||
+                status.dwCurrentState == SERVICE_STOPPED);
     DWORD elapsed = 0;
-    CHECK(WaitForState(service, SERVICE_STOPPED, 15000, &elapsed));
+    EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 15000, &elapsed));
     std::printf("stopped %lu ms after the request\n", elapsed);
-    CHECK(elapsed < 10000);
+    EXPECT_TRUE(elapsed < 10000);
 
     // Installing again with the service present starts it.
-    CHECK(Run(exe, "/install", 30000));
-    CHECK(WaitForState(service, SERVICE_RUNNING, 15000));
-    CHECK(ControlService(service, SERVICE_CONTROL_STOP, &status));
-    CHECK(WaitForState(service, SERVICE_STOPPED, 15000));
+    EXPECT_TRUE(RunProgram(exe, "/install", 30000));
+    EXPECT_TRUE(WaitForState(service, SERVICE_RUNNING, 15000));
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_TRUE(WaitForState(service, SERVICE_STOPPED, 15000));
 
     // Run by hand: the dispatcher fails, and the failure is logged; the event source's values
     // are written with the first event.
     RegDeleteKeyA(HKEY_LOCAL_MACHINE,
                   "System\\CurrentControlSet\\Services\\Eventlog\\Application\\QmHidSrv");
-    CHECK(Run(exe, "", 60000, &elapsed));
+    EXPECT_TRUE(RunProgram(exe, "", 60000, &elapsed));
     std::printf("run by hand: ended after %lu ms\n", elapsed);
-    CHECK(RegOpenKeyA(HKEY_LOCAL_MACHINE,
-                      "System\\CurrentControlSet\\Services\\Eventlog\\Application\\QmHidSrv",
-                      &key) == 0);
+    EXPECT_TRUE(RegOpenKeyA(HKEY_LOCAL_MACHINE,
+                            "System\\CurrentControlSet\\Services\\Eventlog\\Application\\QmHidSrv",
+                            &key) == 0);
     DWORD type = 0, size = 0;
     const std::string file = RegString(key, "EventMessageFile", &type, &size);
-    CHECK(file == "%SystemRoot%\\System32\\QmHidSrv.exe");
-    CHECK_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
-    CHECK_EQ(size, static_cast<DWORD>(file.size() + 1));  // the terminating zero counted
-    CHECK_EQ(RegDword(key, "TypesSupported"), 7u);
+    EXPECT_TRUE(file == "%SystemRoot%\\System32\\QmHidSrv.exe");
+    EXPECT_EQ(type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(size, static_cast<DWORD>(file.size() + 1));  // the terminating zero counted
+    EXPECT_EQ(RegDword(key, "TypesSupported"), 7u);
     RegCloseKey(key);
 
     // The message table's texts, found by FormatMessage in the executable.
     HMODULE table = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    CHECK(table != nullptr);
+    EXPECT_TRUE(table != nullptr);
     const struct {
         DWORD id;
         const char* text;
@@ -174,14 +174,13 @@ int main(int argc, char** argv) {
         char buffer[256] = {};
         const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_IGNORE_INSERTS,
                                        table, t.id, 1033, buffer, sizeof buffer, nullptr);
-        CHECK(n > 0);
-        CHECK(std::string(buffer) == t.text);
+        EXPECT_TRUE(n > 0);
+        EXPECT_TRUE(std::string(buffer) == t.text);
     }
     if (table != nullptr)
         FreeLibrary(table);
 
-    CHECK(DeleteService(service));
+    EXPECT_TRUE(DeleteService(service));
     CloseServiceHandle(service);
     CloseServiceHandle(scm);
-    return winetest::Finish();
 }
