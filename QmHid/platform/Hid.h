@@ -72,8 +72,8 @@ enum class HidOpenMode {
     Query,    // read access, read sharing only, not overlapped
 };
 
-// Opens device interface paths. Implemented by the Windows backend, the virtual devices and,
-// later, hidraw.
+// Opens device interface paths. Implemented by the Windows backend, hidraw and the virtual
+// devices.
 class IHidBackend {
 public:
     virtual ~IHidBackend() = default;
