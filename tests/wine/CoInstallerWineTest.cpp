@@ -24,15 +24,7 @@ std::string SystemDir() {
 }
 
 HANDLE Start(const std::string& exe, const std::string& args) {
-    std::string line = "\"" + exe + "\" " + args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
-        return nullptr;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
+    return winetest::StartProgram(exe, args);
 }
 
 DWORD RunAndWait(const std::string& exe, const std::string& args) {

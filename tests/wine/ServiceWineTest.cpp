@@ -21,19 +21,14 @@ std::string SystemCopy() {
 // Runs the program with arguments, waiting up to timeoutMs for it to end.
 bool RunProgram(const std::string& exe, const char* args, DWORD timeoutMs,
                 DWORD* elapsed = nullptr) {
-    std::string line = "\"" + exe + "\" " + args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &pi))
+    HANDLE process = winetest::StartProgram(exe, args);
+    if (process == nullptr)
         return false;
     const DWORD start = GetTickCount();
-    const bool ended = WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
     if (elapsed != nullptr)
         *elapsed = GetTickCount() - start;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    CloseHandle(process);
     return ended;
 }
 

@@ -1,5 +1,7 @@
 #include "tests/wine/WineTest.h"
 
+#include <windows.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +17,18 @@ size_t ArgCount() {
 
 const char* Arg(size_t i) {
     return i < g_args.size() ? g_args[i].c_str() : "";
+}
+
+void* StartProgram(const std::string& exe, const std::string& args) {
+    std::string line = "\"" + exe + "\" " + args;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &pi))
+        return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
 }
 
 int RunTests(int argc, char** argv) {

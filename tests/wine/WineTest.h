@@ -7,12 +7,15 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <string>
 
 namespace winetest {
 
 // The program's own arguments after googletest took its flags: Arg(1) is the first.
 size_t ArgCount();
 const char* Arg(size_t i);
+// Starts a program with arguments; its process handle, null when it did not start.
+void* StartProgram(const std::string& exe, const std::string& args);
 // Initialises googletest, keeps the remaining arguments and runs every test.
 int RunTests(int argc, char** argv);
 
