@@ -172,6 +172,15 @@ char16_t* CHidDevice::GetString(HidStringKind kind, char16_t* buffer, uint32_t s
     return buffer;
 }
 
+bool CHidDevice::GetAttributes(HidAttributes& out) {
+    std::shared_ptr<IHidFile> file;
+    {
+        LockGuard guard(fileLock_);
+        file = fileHandle;
+    }
+    return file != nullptr && file->GetAttributes(out);
+}
+
 char16_t* CHidDevice::GetManufacturerString(char16_t* buffer, uint32_t size) {
     return GetString(HidStringKind::Manufacturer, buffer, size);
 }

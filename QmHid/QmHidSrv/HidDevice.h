@@ -59,6 +59,9 @@ public:
     intptr_t handleNotification = 0;
     uint64_t token = 0;
 
+    // The device's bus and identifiers, from its open file; false when it has none to give.
+    bool GetAttributes(HidAttributes& out);
+
 protected:
     const IHidReportParser* Parser() const { return preparsedData.get(); }
 

@@ -51,8 +51,49 @@ bool PenDecoder::Init(const IHidReportParser& parser, const HidCaps& caps) {
     pressureMax = pressure;
     widthMm = xLengthMm;
     heightMm = yLengthMm;
+    // What pens carry beside: none of it is required.
+    auto signedValue = [&](uint16_t usage, PenValue& out) {
+        out = PenValue{};
+        uint16_t count = room;
+        for (uint16_t i = 0; i < room; ++i)
+            scratch[i] = HidValueCaps{};
+        if (parser.GetSpecificValueCaps(hid::kPageDigitizer, usage, scratch.get(), count) !=
+                HidStatus::Success ||
+            count == 0 || scratch[0].bitSize == 0 || scratch[0].bitSize > 32)
+            return;
+        out.present = true;
+        out.bitSize = scratch[0].bitSize;
+        out.logicalMin = scratch[0].logicalMin;
+        out.logicalMax = scratch[0].logicalMax;
+        out.resolution = AngleResolutionPerRadian(scratch[0]);
+    };
+    signedValue(hid::kUsageXTilt, tiltX);
+    signedValue(hid::kUsageYTilt, tiltY);
+    PenValue serial;
+    signedValue(hid::kUsageTransducerSerialNumber, serial);
+    hasSerial = serial.present;
+    switchesPresent = 0;
+    if (parser.HasInputButton(hid::kPageDigitizer, hid::kUsageSecondaryBarrelSwitch))
+        switchesPresent |= kPenBarrel2;
+    if (parser.HasInputButton(hid::kPageDigitizer, hid::kUsageInvert))
+        switchesPresent |= kPenInvert;
+    if (parser.HasInputButton(hid::kPageDigitizer, hid::kUsageEraser))
+        switchesPresent |= kPenEraser;
     return true;
 }
+
+namespace {
+
+// A value of the report as a signed number when its logical range has negative values.
+int32_t SignedValue(uint32_t raw, const PenValue& v) {
+    if (v.logicalMin >= 0 || v.bitSize >= 32)
+        return static_cast<int32_t>(raw);
+    const uint32_t sign = 1u << (v.bitSize - 1);
+    raw &= (sign << 1) - 1u;
+    return static_cast<int32_t>(raw ^ sign) - static_cast<int32_t>(sign);
+}
+
+}  // namespace
 
 bool PenDecoder::Decode(const IHidReportParser& parser, const uint8_t* report, uint32_t length,
                         PenSample& sample) const {
@@ -73,9 +114,32 @@ bool PenDecoder::Decode(const IHidReportParser& parser, const uint8_t* report, u
         parser.GetUsageValue(hid::kPageDigitizer, hid::kUsageTipPressure, sample.pressure, report,
                              length) != HidStatus::Success)
         return false;
-    // Only the usage number counts, whatever its page.
+    // Tilt and the serial number ride along: one that cannot be read is 0, and the report
+    // still counts.
+    uint32_t raw = 0;
+    if (tiltX.present && parser.GetUsageValue(hid::kPageDigitizer, hid::kUsageXTilt, raw, report,
+                                              length) == HidStatus::Success)
+        sample.tiltX = SignedValue(raw, tiltX);
+    if (tiltY.present && parser.GetUsageValue(hid::kPageDigitizer, hid::kUsageYTilt, raw, report,
+                                              length) == HidStatus::Success)
+        sample.tiltY = SignedValue(raw, tiltY);
+    if (hasSerial)
+        parser.GetUsageValue(hid::kPageDigitizer, hid::kUsageTransducerSerialNumber, sample.serial,
+                             report, length);
+    // For the tip, the barrel and in range only the usage number counts, whatever its page;
+    // the other switches are the Digitizer page's.
     for (uint32_t i = 0; i < count; ++i) {
+        const bool digitizer = buttonList[i].usagePage == hid::kPageDigitizer;
         switch (buttonList[i].usage) {
+            case hid::kUsageSecondaryBarrelSwitch:
+                sample.switches |= digitizer ? kPenBarrel2 : 0;
+                break;
+            case hid::kUsageInvert:
+                sample.switches |= digitizer ? kPenInvert : 0;
+                break;
+            case hid::kUsageEraser:
+                sample.switches |= digitizer ? kPenEraser : 0;
+                break;
             case hid::kUsageTipSwitch:
                 sample.buttons |= kPenTip;
                 break;
@@ -109,10 +173,9 @@ CHidTablet::~CHidTablet() {
 }
 
 void CHidTablet::OnReport(const uint8_t* report, uint32_t length) {
-    PenSample s;
-    if (!decoder_.Decode(*Parser(), report, length, s))
+    if (!decoder_.Decode(*Parser(), report, length, sample_))
         return;
-    OnPenData(s.x, s.y, s.pressure, s.buttons, s.inRange);
+    OnPenData(sample_.x, sample_.y, sample_.pressure, sample_.buttons, sample_.inRange);
 }
 
 }  // namespace qm

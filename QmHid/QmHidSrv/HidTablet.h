@@ -9,13 +9,27 @@
 
 namespace qm {
 
-// One decoded sample (buttons: kPenTip, kPenBarrel), as OnPenData receives it.
+// One decoded sample. The first five fields are what OnPenData receives (buttons: kPenTip,
+// kPenBarrel); the rest ride along to the outputs that draw a pen.
 struct PenSample {
     uint32_t x = 0;
     uint32_t y = 0;
     uint32_t pressure = 0;
     uint32_t buttons = 0;
     uint32_t inRange = 0;
+    uint32_t switches = 0;  // kPenBarrel2, kPenInvert, kPenEraser
+    int32_t tiltX = 0;      // signed, in the descriptor's units; 0 without tilt
+    int32_t tiltY = 0;
+    uint32_t serial = 0;  // Transducer Serial Number (its low 32 bits); 0 without one
+};
+
+// A signed value of the descriptor (tilt): where it is, how wide, and its range.
+struct PenValue {
+    bool present = false;
+    uint16_t bitSize = 0;
+    int32_t logicalMin = 0;
+    int32_t logicalMax = 0;
+    int32_t resolution = 0;  // units per radian, as the kernel gives tilt; 0 unknown
 };
 
 // The decoder itself, on a device's report queries: the maxima learnt once, then one report at
@@ -35,6 +49,10 @@ public:
     // The physical size of X's and Y's logical ranges; 0 when the descriptor gives none.
     double widthMm = 0;
     double heightMm = 0;
+    PenValue tiltX;
+    PenValue tiltY;
+    bool hasSerial = false;
+    uint32_t switchesPresent = 0;  // the kPenBarrel2, kPenInvert, kPenEraser buttons it has
     uint16_t buttonListCapacity = 0;
     std::unique_ptr<UsageAndPage[]> buttonList;
 };
@@ -54,9 +72,15 @@ public:
     double WidthMm() const { return decoder_.widthMm; }
     double HeightMm() const { return decoder_.heightMm; }
     uint16_t ButtonListCapacity() const { return decoder_.buttonListCapacity; }
+    const PenDecoder& Decoder() const { return decoder_; }
+
+protected:
+    // The whole of the sample that OnPenData is called with: the read thread's own.
+    const PenSample& CurrentSample() const { return sample_; }
 
 private:
     PenDecoder decoder_;
+    PenSample sample_;
 };
 
 }  // namespace qm

@@ -1,6 +1,7 @@
 #include "QmHidSrv/QmTablet.h"
 
 #include "QmHidSrv/HidDevMgr.h"
+#include "hid/HidUsages.h"
 #include "shared/PipeMessages.h"
 
 namespace qm {
@@ -76,12 +77,10 @@ CQmTablet::CQmTablet(CHidDevMgr& owner, ITabletHost& host, const char* path)
     active_.calibration = slots_[rotation].calibration;
     pending_ = active_;
     configured_ = true;
-    // Units of the 0..65535 output range per millimetre, where the descriptor says its size.
-    auto resolution = [](double mm) {
-        return mm >= 1 ? static_cast<int32_t>(65535 / mm + 0.5) : 0;
-    };
-    host_.Pointer().DescribePen(
-        PenDescription{PressureMax(), resolution(WidthMm()), resolution(HeightMm())});
+    const PenDescription pen = DescribeTabletPen(*this);
+    ownPointer_ = host_.Pointer().MakePenOutput(pen);
+    if (ownPointer_ == nullptr)
+        host_.Pointer().DescribePen(pen);
     if (!StartReading(true)) {
         host_.SetStatusCode(kStatusTabletActivationFailure);
         owner.lastError = GetLastErrorCode();
@@ -92,6 +91,81 @@ CQmTablet::~CQmTablet() {
     // The read thread calls into this object: it ends before any member goes.
     if (Usable())
         StopReading();
+}
+
+PenDescription DescribeTabletPen(CHidTablet& tablet) {
+    PenDescription pen;
+    // Units of the 0..65535 output range per millimetre, where the descriptor says its size.
+    auto resolution = [](double mm) {
+        return mm >= 1 ? static_cast<int32_t>(65535 / mm + 0.5) : 0;
+    };
+    pen.pressureMax = tablet.PressureMax();
+    pen.xResolution = resolution(tablet.WidthMm());
+    pen.yResolution = resolution(tablet.HeightMm());
+    const PenDecoder& d = tablet.Decoder();
+    auto axis = [](const PenValue& v) {
+        return PenAxis{v.present, v.logicalMin, v.logicalMax, v.resolution};
+    };
+    pen.tiltX = axis(d.tiltX);
+    pen.tiltY = axis(d.tiltY);
+    pen.switches = d.switchesPresent;
+    pen.hasSerial = d.hasSerial;
+    HidAttributes attributes;
+    if (tablet.GetAttributes(attributes)) {
+        pen.bus = attributes.bus;
+        pen.vendor = attributes.vendor;
+        pen.product = attributes.product;
+        pen.version = attributes.version;
+    }
+    // The product string as UTF-8.
+    char16_t product[128] = {};
+    tablet.GetProductString(product, sizeof product);
+    for (size_t i = 0; i < 127 && product[i] != 0; ++i) {
+        uint32_t c = product[i];
+        if (c >= 0xD800 && c < 0xDC00 && product[i + 1] >= 0xDC00 && product[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (product[i + 1] - 0xDC00u);
+            ++i;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            pen.name += static_cast<char>(c);
+        } else if (c < 0x800) {
+            pen.name += static_cast<char>(0xC0 | (c >> 6));
+            pen.name += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            pen.name += static_cast<char>(0xE0 | (c >> 12));
+            pen.name += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            pen.name += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            pen.name += static_cast<char>(0xF0 | (c >> 18));
+            pen.name += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            pen.name += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            pen.name += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    // As the kernel names the input node of each application of a device: the collection's
+    // kind follows the name unless the name already says it.
+    const char* suffix = nullptr;
+    if (tablet.Caps().usagePage == hid::kPageDigitizer) {
+        switch (tablet.Caps().usage) {
+            case hid::kUsagePen:
+            case hid::kUsageStylus:
+                suffix = "Pen";
+                break;
+            case hid::kUsageTouchScreen:
+                suffix = "Touchscreen";
+                break;
+            case hid::kUsageTouchPad:
+                suffix = "Touchpad";
+                break;
+            default:
+                break;
+        }
+    }
+    if (suffix != nullptr && pen.name.find(suffix) == std::string::npos)
+        pen.name += std::string(pen.name.empty() ? "" : " ") + suffix;
+    return pen;
 }
 
 uint32_t CQmTablet::SetRotation(uint16_t angle) {
@@ -178,7 +252,12 @@ void CQmTablet::OnPenData(uint32_t x, uint32_t y, uint32_t pressure, uint32_t bu
     e.inRange = inRange != 0 ? 1 : 0;
     e.pressure = pressure;
     e.pressureMax = PressureMax();
-    host_.Pointer().Inject(e);
+    const PenSample& sample = CurrentSample();
+    e.switches = static_cast<uint8_t>(sample.switches);
+    e.tiltX = sample.tiltX;
+    e.tiltY = sample.tiltY;
+    e.serial = sample.serial;
+    pointer()->Inject(e);
 }
 
 }  // namespace qm

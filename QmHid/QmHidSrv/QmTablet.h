@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 
 #include "QmHidSrv/HidTablet.h"
@@ -68,6 +69,16 @@ private:
     std::atomic<bool> pendingDirty_{false};  // set under the lock, tested without it
     SettingsBlock active_;                   // the read thread's; written under the lock
     PointerState pointer_;                   // the read thread's
+    // The pointer output of this tablet's own, where the host's makes one per tablet: made
+    // on the manager's thread before reading starts, gone after it stops; the read thread
+    // injects into it, or into the host's when there is none.
+    std::unique_ptr<IPointerOutput> ownPointer_;
+    IPointerOutput* pointer() {
+        return ownPointer_ != nullptr ? ownPointer_.get() : &host_.Pointer();
+    }
 };
+
+// What an output needs of a tablet's pen: ranges, switches and identity.
+PenDescription DescribeTabletPen(CHidTablet& tablet);
 
 }  // namespace qm

@@ -390,6 +390,14 @@ bool HidCollection::HasInputReport(uint8_t reportId) const {
            inputReportIds.end();
 }
 
+bool HidCollection::HasInputButton(uint16_t usagePage, uint16_t usage) const {
+    // An array's caps each cover one of its listed usages or ranges, as a variable's do.
+    for (const HidInputCap& cap : inputCaps)
+        if (cap.isButton && Covers(cap, usagePage, usage))
+            return true;
+    return false;
+}
+
 HidStatus HidCollection::GetCaps(HidCaps& out) const {
     out = caps;
     return HidStatus::Success;

@@ -46,6 +46,7 @@ public:
                             const uint8_t* report, uint32_t length) const override;
     HidStatus GetUsagesEx(UsageAndPage* list, uint32_t& count, const uint8_t* report,
                           uint32_t length) const override;
+    bool HasInputButton(uint16_t usagePage, uint16_t usage) const override;
 
     // Whether an input report with this ID belongs to the collection.
     bool HasInputReport(uint8_t reportId) const;

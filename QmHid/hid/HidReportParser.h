@@ -70,6 +70,34 @@ inline double PhysicalLengthMm(const HidValueCaps& caps) {
     return exponent < 0 ? length / scale : length * scale;
 }
 
+// The resolution of an angle's logical range in units per radian, from its physical extents,
+// unit (degrees or radians) and exponent, rounded to the nearest; 0 when the descriptor gives
+// no angle unit or the numbers overflow. The same figure as the kernel gives a tilt axis.
+inline int32_t AngleResolutionPerRadian(const HidValueCaps& caps) {
+    int64_t logical = int64_t{caps.logicalMax} - caps.logicalMin;
+    int64_t physical = int64_t{caps.physicalMax} - caps.physicalMin;
+    if (logical <= 0 || physical <= 0)
+        return 0;
+    int exponent = static_cast<int>(caps.unitExponent & 0xF);
+    if (exponent >= 8)
+        exponent -= 16;
+    if (caps.unit == 0x14) {
+        // Degrees: 57.3 per radian, the tenth carried by the exponent.
+        logical *= 573;
+        exponent += 1;
+    } else if (caps.unit != 0x12) {
+        return 0;  // not radians either
+    }
+    constexpr int64_t kLimit = int64_t{1} << 31;
+    for (; exponent < 0; ++exponent)
+        logical *= 10;
+    for (; exponent > 0; --exponent)
+        physical *= 10;
+    if (logical >= kLimit || physical >= kLimit)
+        return 0;
+    return static_cast<int32_t>((logical + physical / 2) / physical);
+}
+
 struct UsageAndPage {
     uint16_t usage = 0;
     uint16_t usagePage = 0;
@@ -93,6 +121,9 @@ public:
     // `count` (count then says how many there are).
     virtual HidStatus GetUsagesEx(UsageAndPage* list, uint32_t& count, const uint8_t* report,
                                   uint32_t length) const = 0;
+    // Whether an input report of the collection has a button of (page, usage). Asked when a
+    // tablet is made, never on the report path.
+    virtual bool HasInputButton(uint16_t usagePage, uint16_t usage) const = 0;
 };
 
 }  // namespace qm

@@ -22,10 +22,17 @@ inline constexpr uint16_t kUsageY = 0x31;
 inline constexpr uint16_t kUsageDigitizer = 0x01;
 inline constexpr uint16_t kUsagePen = 0x02;
 inline constexpr uint16_t kUsageTouchScreen = 0x04;
+inline constexpr uint16_t kUsageTouchPad = 0x05;
 inline constexpr uint16_t kUsageStylus = 0x20;
 inline constexpr uint16_t kUsageTipPressure = 0x30;
 inline constexpr uint16_t kUsageInRange = 0x32;
+inline constexpr uint16_t kUsageInvert = 0x3C;
+inline constexpr uint16_t kUsageXTilt = 0x3D;
+inline constexpr uint16_t kUsageYTilt = 0x3E;
 inline constexpr uint16_t kUsageTipSwitch = 0x42;
 inline constexpr uint16_t kUsageBarrelSwitch = 0x44;
+inline constexpr uint16_t kUsageEraser = 0x45;
+inline constexpr uint16_t kUsageSecondaryBarrelSwitch = 0x5A;
+inline constexpr uint16_t kUsageTransducerSerialNumber = 0x5B;
 
 }  // namespace qm::hid

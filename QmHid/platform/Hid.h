@@ -46,6 +46,14 @@ enum class HidReadResult { Completed, Pending, Failed };
 enum class HidWait { Stop, Completed, Failed, Timeout, WaitFailed };
 
 // One open handle of a HID device interface.
+// A device's bus and identifiers (the bus as Linux's BUS_* numbers them).
+struct HidAttributes {
+    uint16_t bus = 0;
+    uint16_t vendor = 0;
+    uint16_t product = 0;
+    uint16_t version = 0;
+};
+
 class IHidFile {
 public:
     virtual ~IHidFile() = default;
@@ -62,6 +70,8 @@ public:
     // The parser of the device's top-level collection (its preparsed data); null with the
     // last error set when it cannot be had. Owned by the caller; outlives the file.
     virtual std::unique_ptr<IHidReportParser> GetPreparsedData() = 0;
+    // The device's bus and identifiers; false where the backend has none to give.
+    virtual bool GetAttributes(HidAttributes&) { return false; }
     // The backend's handle of the open file (a HANDLE on Windows), for device-event
     // registration; 0 where events are keyed by path.
     virtual intptr_t NativeHandle() const { return 0; }

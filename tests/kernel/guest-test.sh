@@ -79,9 +79,21 @@ grep -q "devices from kernel events" $scratch/srv.log || echo "     $(tail -1 $s
 # The recording's descriptor has two top-level collections (a touch screen and the pen), each
 # a digitizer interface of its own: two tablets, the pen listed first (the latest).
 check "both digitizer collections are tablets of the service" wait_for 5 has_tablets 2
-check "uinput device QmHid pen exists" grep -qx "QmHid pen" /sys/class/input/*/name
+check "the pen has a uinput device of its own, named after it" grep -qx "QUILLMARK Pen (QmHid)" /sys/class/input/*/name
+check "and so has the touch screen collection" grep -qx "QUILLMARK Pen Touchscreen (QmHid)" /sys/class/input/*/name
+same_ids() { # the pen's device carries the HID device's bus, vendor and product
+    local d ours="" hid
+    for d in /sys/class/input/input*; do
+        [ "$(cat $d/name)" = "QUILLMARK Pen (QmHid)" ] && ours=$d
+    done
+    [ -n "$ours" ] || return 1
+    hid=$(sed -n 's/^HID_ID=//p' /sys/class/hidraw/hidraw*/device/uevent | head -1)
+    echo "hid $hid, ours $(cat $ours/id/bustype):$(cat $ours/id/vendor):$(cat $ours/id/product)"
+    [ "$(echo $hid | tr A-F a-f)" = "$(printf '%s:0000%s:0000%s' $(cat $ours/id/bustype) $(cat $ours/id/vendor) $(cat $ours/id/product) | tr A-F a-f)" ]
+}
+check "it carries the HID device's bus, vendor and product" same_ids
 check "positions, pressure, tip, barrel and in-range follow the played reports" \
-    play_and_check pen "name:QmHid pen" "$fixture"
+    play_and_check pen "name:QUILLMARK Pen (QmHid)" "$fixture"
 # 256 mm by 144 mm (the descriptor's physical extents): 65535 units over each.
 check "the pen's resolution comes from its physical size" grep -q "resolution 256 455" $scratch/evcheck.out
 check "and its pressure range is the pen's own" grep -q "pressure range 0..255" $scratch/evcheck.out
@@ -95,12 +107,12 @@ cat $scratch/silent.out
 
 check "qmhid-ctl sets a calibration" "$build/qmhid-ctl" --pipe $pipe set-calibration 0 500 400 3000 3200
 check "the positions follow the calibration" \
-    play_and_check pen "name:QmHid pen" "$fixture" --calibration 500,400,3000,3200
+    play_and_check pen "name:QUILLMARK Pen (QmHid)" "$fixture" --calibration 500,400,3000,3200
 check "qmhid-ctl rotates by 90" "$build/qmhid-ctl" --pipe $pipe rotate 90
 # 90 on the pipe is the display's 270: rotation index 3. That rotation has no calibration of
 # its own yet, so the one in use stays.
 check "the positions follow the rotation" \
-    play_and_check pen "name:QmHid pen" "$fixture" --rotation 3 --calibration 500,400,3000,3200
+    play_and_check pen "name:QUILLMARK Pen (QmHid)" "$fixture" --rotation 3 --calibration 500,400,3000,3200
 
 pen_stop 7
 check "the destroyed pen leaves the list" wait_for 5 has_tablets 0
@@ -130,7 +142,7 @@ calibrate() {
 }
 check "qmhid-ctl calibrate stores the calibration of two taps" calibrate
 check "the positions follow it" \
-    play_and_check pen "name:QmHid pen" "$fixture" --calibration 1000,800,2000,2400
+    play_and_check pen "name:QUILLMARK Pen (QmHid)" "$fixture" --calibration 1000,800,2000,2400
 
 # A descriptor that the kernel takes and the parser refuses (one report ID in two top-level
 # collections), and a pen of another product: both are ignored.
@@ -147,7 +159,7 @@ pen_stop 8
 check "the service still runs" kill -0 $srv
 
 check "SIGTERM: exit 0 within 5 s" stop_service
-check "the uinput device is gone" no_device_named "QmHid pen"
+check "the uinput devices are gone" sh -c "! grep -q QmHid /sys/class/input/*/name"
 
 # With udevd: libinput takes the service's pen as a tablet, and the mouse output.
 SYSTEMD_IGNORE_CHROOT=1 /lib/systemd/systemd-udevd --daemon >/dev/null 2>&1
@@ -157,9 +169,9 @@ check "qmhidsrv runs with udevd" service_start
 check "its devices come from udev events" grep -q "devices from udev events" $scratch/srv.log
 udevadm settle --timeout=10 >/dev/null 2>&1
 libinput list-devices >$scratch/libinput.out 2>&1
-check "libinput lists QmHid pen as a tablet" \
-    awk '/^Device:/ { pen = ($0 ~ /QmHid pen/) } pen && /^Capabilities:/ && /tablet/ { found = 1 } END { exit !found }' $scratch/libinput.out
-grep -A3 "QmHid pen" $scratch/libinput.out | head -4
+check "libinput lists the pen's device as a tablet" \
+    awk '/^Device:/ { pen = ($0 ~ /QUILLMARK Pen \(QmHid\)/) } pen && /^Capabilities:/ && /tablet/ { found = 1 } END { exit !found }' $scratch/libinput.out
+grep -A3 "(QmHid)" $scratch/libinput.out | head -4
 check "SIGTERM again" stop_service
 check "qmhidsrv --pointer mouse runs" service_start --pointer mouse
 check "BTN_LEFT and BTN_RIGHT follow the tip and the barrel" \

@@ -122,15 +122,23 @@ public:
                    uint32_t inRange) override {
         LockGuard g(lock_);
         samples_.push_back({x, y, pressure, buttons, inRange});
+        whole_.push_back(CurrentSample());
     }
+    // The five values OnPenData received.
     std::vector<PenSample> Samples() {
         LockGuard g(lock_);
         return samples_;
+    }
+    // The whole samples they came from, with what rides along.
+    std::vector<PenSample> WholeSamples() {
+        LockGuard g(lock_);
+        return whole_;
     }
 
 private:
     Mutex lock_;
     std::vector<PenSample> samples_;
+    std::vector<PenSample> whole_;
 };
 
 }  // namespace qm::test

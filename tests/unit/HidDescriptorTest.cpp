@@ -441,3 +441,45 @@ TEST(ItemReader, WalksADescriptorInOrder) {
 
 }  // namespace
 }  // namespace qm
+
+namespace qm {
+namespace {
+
+struct AngleCase {
+    const char* name;
+    int32_t logicalMin, logicalMax, physicalMin, physicalMax;
+    uint32_t unit, exponent;
+    int32_t perRadian;  // worked out by hand
+};
+
+const AngleCase kAngles[] = {
+    // 100 units a degree: 5729.6 a radian.
+    {"centidegrees", -9000, 9000, -9000, 9000, 0x14, 0xE, 5730},
+    // One unit a degree: 57.3 a radian.
+    {"degrees", -60, 60, -60, 60, 0x14, 0x0, 57},
+    // 2000 units over two radians.
+    {"radians", -1000, 1000, -1, 1, 0x12, 0x0, 1000},
+    {"no_unit", -60, 60, -60, 60, 0x00, 0x0, 0},
+    {"a_length_is_no_angle", -60, 60, -60, 60, 0x11, 0x0, 0},
+    {"no_physical_extent", -60, 60, 0, 0, 0x14, 0x0, 0},
+};
+
+class AngleResolution : public testing::TestWithParam<AngleCase> {};
+
+TEST_P(AngleResolution, UnitsPerRadian) {
+    const AngleCase& c = GetParam();
+    HidValueCaps caps;
+    caps.logicalMin = c.logicalMin;
+    caps.logicalMax = c.logicalMax;
+    caps.physicalMin = c.physicalMin;
+    caps.physicalMax = c.physicalMax;
+    caps.unit = c.unit;
+    caps.unitExponent = c.exponent;
+    EXPECT_EQ(AngleResolutionPerRadian(caps), c.perRadian);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AngleResolution, testing::ValuesIn(kAngles),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace qm

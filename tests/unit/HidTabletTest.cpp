@@ -79,6 +79,95 @@ TEST_P(Decode, OneReportOneSampleOrNone) {
 INSTANTIATE_TEST_SUITE_P(Cases, Decode, testing::ValuesIn(kDecodeCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
+struct RideAlongCase {
+    const char* name;
+    Bytes report;  // of kPenFull, as a Windows read gives it
+    uint32_t buttons;
+    uint32_t inRange;
+    uint32_t switches;
+    int32_t tiltX;
+    int32_t tiltY;
+    uint32_t serial;
+};
+
+// Each report written out by hand from kPenFull's layout.
+const RideAlongCase kRideAlong[] = {
+    {"hover_erase",
+     {0, 0x14, 0x10, 0, 0x20, 0, 0, 0, 0xE2, 0x2D, 0x04, 0x03, 0x02, 0x01},
+     0,
+     1,
+     kPenInvert,
+     -30,
+     45,
+     0x01020304},
+    {"erase",
+     {0, 0x1C, 1, 0, 2, 0, 0x00, 0x08, 0xC4, 0x3C, 1, 0, 0, 0},
+     0,
+     1,
+     kPenInvert | kPenEraser,
+     -60,
+     60,
+     1},
+    {"contact_with_second_barrel",
+     {0, 0x31, 1, 0, 2, 0, 0x10, 0, 0, 0, 0, 0, 0, 0},
+     kPenTip,
+     1,
+     kPenBarrel2,
+     0,
+     0,
+     0},
+};
+
+class RideAlong : public testing::TestWithParam<RideAlongCase> {};
+
+TEST_P(RideAlong, OnPenDataKeepsItsFiveValuesAndTheRestRidesAlong) {
+    const RideAlongCase& c = GetParam();
+    VirtualHidBackend backend;
+    test::AddVirtual(backend, "virtual/pen", test::kPenFull);
+    test::TestDevMgr manager(backend);
+    test::RecordingTablet tablet(manager, "virtual/pen");
+    ASSERT_NE(tablet.XMax(), 0);
+    tablet.OnReport(c.report.data(), static_cast<uint32_t>(c.report.size()));
+    ASSERT_EQ(tablet.WholeSamples().size(), 1u);
+    const PenSample s = tablet.WholeSamples()[0];
+    EXPECT_EQ(s.buttons, c.buttons);
+    EXPECT_EQ(s.inRange, c.inRange);
+    EXPECT_EQ(s.switches, c.switches);
+    EXPECT_EQ(s.tiltX, c.tiltX);
+    EXPECT_EQ(s.tiltY, c.tiltY);
+    EXPECT_EQ(s.serial, c.serial);
+    // OnPenData sees the tip and barrel bits alone.
+    EXPECT_EQ(tablet.Samples()[0].buttons, c.buttons);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RideAlong, testing::ValuesIn(kRideAlong),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(PenDecoderInit, LearnsTiltSerialAndSwitches) {
+    VirtualHidBackend backend;
+    test::AddVirtual(backend, "virtual/pen", test::kPenFull);
+    test::TestDevMgr manager(backend);
+    test::RecordingTablet tablet(manager, "virtual/pen");
+    const PenDecoder& d = tablet.Decoder();
+    EXPECT_EQ(d.pressureMax, 4095);
+    ASSERT_TRUE(d.tiltX.present);
+    EXPECT_EQ(d.tiltX.logicalMin, -60);
+    EXPECT_EQ(d.tiltX.logicalMax, 60);
+    // 120 degrees over 120 units: one unit a degree, 57.3 a radian, as the kernel rounds it.
+    EXPECT_EQ(d.tiltX.resolution, 57);
+    EXPECT_TRUE(d.tiltY.present);
+    EXPECT_TRUE(d.hasSerial);
+    EXPECT_EQ(d.switchesPresent, kPenBarrel2 | kPenInvert | kPenEraser);
+    // A pen of the usual five values has none of it.
+    VirtualHidBackend plain;
+    test::AddVirtual(plain, "virtual/plain", test::kPenNoIds);
+    test::TestDevMgr plainManager(plain);
+    test::RecordingTablet plainTablet(plainManager, "virtual/plain");
+    EXPECT_FALSE(plainTablet.Decoder().tiltX.present);
+    EXPECT_FALSE(plainTablet.Decoder().hasSerial);
+    EXPECT_EQ(plainTablet.Decoder().switchesPresent, 0u);
+}
+
 TEST(HidTablet, LearnsTheMaxima) {
     VirtualHidBackend backend;
     test::AddVirtual(backend, "virtual/a", test::kPenNoIds);

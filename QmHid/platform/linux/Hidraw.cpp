@@ -112,17 +112,12 @@ public:
     }
 
     HidReadResult Read(uint8_t* buffer, uint32_t length) override {
+        // The read itself is left to WaitForRead, which polls first: a read tried here would
+        // mostly fail with EAGAIN, one system call per report for nothing. A report already
+        // queued makes that poll return at once.
         buffer_ = buffer;
         length_ = length;
-        for (;;) {
-            const int r = TakeOne();
-            if (r > 0)
-                return HidReadResult::Completed;
-            if (r < 0)
-                return HidReadResult::Failed;
-            if (errno == EAGAIN)
-                return HidReadResult::Pending;
-        }
+        return HidReadResult::Pending;
     }
 
     HidWait WaitForRead(Event& stop, uint32_t timeoutMs) override {
@@ -152,6 +147,19 @@ public:
 
     // Reads are synchronous: nothing is left to write into the buffer.
     void CancelRead() override {}
+
+    bool GetAttributes(HidAttributes& out) override {
+        hidraw_devinfo info{};
+        if (ioctl(fd_, HIDIOCGRAWINFO, &info) != 0)
+            return false;
+        out.bus = static_cast<uint16_t>(info.bustype);
+        out.vendor = static_cast<uint16_t>(info.vendor);
+        out.product = static_cast<uint16_t>(info.product);
+        // The version is the HID device's, as its own input nodes carry it.
+        input_id id{};
+        out.version = !grabbed_.empty() && ioctl(grabbed_[0], EVIOCGID, &id) == 0 ? id.version : 0;
+        return true;
+    }
 
     bool GetString(HidStringKind kind, char16_t* buffer, uint32_t bytes) override {
         std::u16string value;

@@ -106,6 +106,20 @@ public:
         return Status(s);
     }
 
+    bool HasInputButton(uint16_t usagePage, uint16_t usage) const override {
+        HIDP_CAPS caps{};
+        if (HidP_GetCaps(data_, &caps) != HIDP_STATUS_SUCCESS || caps.NumberInputButtonCaps == 0)
+            return false;
+        std::unique_ptr<HIDP_BUTTON_CAPS[]> buttons(
+            new (std::nothrow) HIDP_BUTTON_CAPS[caps.NumberInputButtonCaps]);
+        if (buttons == nullptr)
+            return false;
+        USHORT length = caps.NumberInputButtonCaps;
+        return HidP_GetSpecificButtonCaps(HidP_Input, usagePage, 0, usage, buttons.get(), &length,
+                                          data_) == HIDP_STATUS_SUCCESS &&
+               length > 0;
+    }
+
 private:
     PHIDP_PREPARSED_DATA data_;
     void (*release_)(void*);
