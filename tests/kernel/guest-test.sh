@@ -161,6 +161,12 @@ check "the service still runs" kill -0 $srv
 check "SIGTERM: exit 0 within 5 s" stop_service
 check "the uinput devices are gone" sh -c "! grep -q QmHid /sys/class/input/*/name"
 
+# Pens of three kinds play the pen-state scenarios to the kernel's own node and to ours, and
+# the report-to-event latency is measured against a bare relay.
+timeout 200 python3 "$repo/tests/kernel/pen_states.py" "$build" "$scratch" >$scratch/pens.out 2>&1
+cat $scratch/pens.out
+check "the pens' states, transitions and capabilities" grep -q "^pens: [0-9]* passed, 0 failed" $scratch/pens.out
+
 # With udevd: libinput takes the service's pen as a tablet, and the mouse output.
 SYSTEMD_IGNORE_CHROOT=1 /lib/systemd/systemd-udevd --daemon >/dev/null 2>&1
 udevadm trigger --action=add >/dev/null 2>&1
