@@ -163,7 +163,9 @@ check "the uinput devices are gone" sh -c "! grep -q QmHid /sys/class/input/*/na
 
 # Pens of three kinds play the pen-state scenarios to the kernel's own node and to ours, and
 # the report-to-event latency is measured against a bare relay.
-timeout 200 python3 "$repo/tests/kernel/pen_states.py" "$build" "$scratch" >$scratch/pens.out 2>&1
+timeout 200 python3 "$repo/tests/kernel/pen_states.py" "$build" "$scratch" \
+    $(for f in atmel_03eb_840b elan_04f3_2a49 goodix_27c6_0e00 gxtp_27c6_0113 n_trig_1b96_0c03 \
+        n_trig_1b96_0f04; do echo "$repo/tests/fixtures/$f.hidrec"; done) >$scratch/pens.out 2>&1
 cat $scratch/pens.out
 check "the pens' states, transitions and capabilities" grep -q "^pens: [0-9]* passed, 0 failed" $scratch/pens.out
 

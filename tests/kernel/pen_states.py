@@ -7,7 +7,10 @@
 # machine forbids, and the capabilities the kernel's node has and ours lacks. Then the latency
 # from the uhid write to the first event: the kernel's node, a bare hidraw-to-uinput relay,
 # and qmhidsrv, in this one guest run.
-#   pen_states.py BUILD SCRATCH
+# Then the real digitizers of tests/fixtures that carry an eraser, a second barrel or tilt
+# play their recordings to both nodes: ours must leave the kernel's state after every report,
+# or, where the kernel shows a touch without a tool, that state with the pen in range.
+#   pen_states.py BUILD SCRATCH [FIXTURE.hidrec...]
 # Prints "ok"/"FAIL" lines as the kernel test does; exits 1 when a check of ours failed.
 import fcntl
 import os
@@ -17,7 +20,7 @@ import subprocess
 import sys
 import time
 
-BUILD, SCRATCH = sys.argv[1], sys.argv[2]
+BUILD, SCRATCH, FIXTURES = sys.argv[1], sys.argv[2], sys.argv[3:]
 
 # Pen A: tip, barrel, invert, eraser, in range, second barrel; X/Y 0..32767 over 254 x 190.5 mm;
 # pressure 0..4095; X/Y tilt -60..60 degrees.
@@ -120,10 +123,10 @@ def absinfo(fd, code):
 
 
 class Uhid:
-    def __init__(self, name, descriptor):
+    def __init__(self, name, descriptor, bus=3, vendor=0x1234, product=0x5678):
         self.fd = os.open("/dev/uhid", os.O_RDWR | os.O_NONBLOCK)
         create = struct.pack("<I128s64s64sHHIIII4096s", 11, name.encode(), b"", b"",
-                             len(descriptor), 3, 0x1234, 0x5678, 0x0111, 0, descriptor)
+                             len(descriptor), bus, vendor, product, 0x0111, 0, descriptor)
         os.write(self.fd, create + bytes(4 + 4372 - len(create)))
 
     def send(self, data):
@@ -226,11 +229,61 @@ def check(name, ok, detail=""):
     sys.stdout.flush()
 
 
-def start_service():
+def start_service(*extra):
     log = open(f"{SCRATCH}/pens-srv.log", "w")
     srv = subprocess.Popen([f"{BUILD}/qmhidsrv", "--pipe", f"{SCRATCH}/pens.pipe", "--state-dir",
-                            f"{SCRATCH}/pens-state"], stdout=log, stderr=log)
+                            f"{SCRATCH}/pens-state", *extra], stdout=log, stderr=log)
     return srv
+
+
+def pen_nodes(prefix, ours, timeout=10):
+    """Event nodes with BTN_TOOL_PEN whose name starts with prefix: ours or the kernel's."""
+    end = time.time() + timeout
+    while time.time() < end:
+        found = []
+        for entry in sorted(os.listdir("/sys/class/input")):
+            if not entry.startswith("event"):
+                continue
+            with open(f"/sys/class/input/{entry}/device/name") as f:
+                name = f.read().strip()
+            if not name.startswith(prefix) or name.endswith("(QmHid)") != ours:
+                continue
+            # Every QmHid node is a pen; the pen collection's is the one named so.
+            if ours and not name.endswith("Pen (QmHid)"):
+                continue
+            fd = os.open(f"/dev/input/{entry}", os.O_RDONLY)
+            if ("key", BTN_TOOL_PEN) in capabilities(fd):
+                found.append(f"/dev/input/{entry}")
+            os.close(fd)
+        if found:
+            return found
+        time.sleep(0.1)
+    return []
+
+
+def read_recording(path):
+    name, bus, vendor, product, descriptor, reports = "", 3, 0, 0, b"", []
+    for line in open(path):
+        fields = line.split()
+        if line.startswith("N:"):
+            name = line[3:].strip()
+        elif line.startswith("I:"):
+            bus, vendor, product = int(fields[1], 16), int(fields[2], 16), int(fields[3], 16)
+        elif line.startswith("R:"):
+            descriptor = bytes(int(b, 16) for b in fields[2:])
+        elif line.startswith("E:"):
+            reports.append(bytes(int(b, 16) for b in fields[3:]))
+    return name, bus, vendor, product, descriptor, reports
+
+
+def states_of(uhid, reader, reports):
+    reader.drain(0.3)
+    states = []
+    for r in reports:
+        uhid.send(r)
+        reader.drain()
+        states.append(reader.state())
+    return states
 
 
 def stop(process):
@@ -338,6 +391,44 @@ for label, descriptor, make, scenario in PENS:
             print(f"latency ratio qmhid/relay: median "
                   f"{figures['qmhid'][0] / figures['relay'][0]:.2f}, p90 "
                   f"{figures['qmhid'][1] / figures['relay'][1]:.2f}")
+    uhid.close()
+
+for path in FIXTURES:
+    name, bus, vendor, product, descriptor, reports = read_recording(path)
+    label = os.path.basename(path)
+    uhid = Uhid(name, descriptor, bus, vendor, product)
+    nodes = pen_nodes(name, False)
+    check(f"{label}: the kernel made a pen node", len(nodes) == 1, f"{nodes}")
+    if len(nodes) != 1:
+        uhid.close()
+        continue
+    kernel = Reader(nodes[0])
+    kernel_caps = capabilities(kernel.fd)
+    theirs = states_of(uhid, kernel, reports)
+    kernel_forbidden = len(kernel.forbidden)
+    kernel.close()
+    srv = start_service("--any-digitizer")
+    ours_nodes = pen_nodes(name, True)
+    check(f"{label}: qmhidsrv made its pen node", len(ours_nodes) == 1, f"{ours_nodes}")
+    if len(ours_nodes) == 1:
+        ours = Reader(ours_nodes[0])
+        missing = kernel_caps - capabilities(ours.fd)
+        mine = states_of(uhid, ours, reports)
+        # Where the kernel shows a key without a tool, ours is in range while the tip is
+        # down and releases every key out of range.
+        expected = [t if t[0] != NONE else (PEN, 1, t[2]) if t[1] else (NONE, 0, 0)
+                    for t in theirs]
+        differ = [f"report {i}: {m} not {e}" for i, (m, e) in enumerate(zip(mine, expected))
+                  if m != e]
+        print(f"     {label}: the kernel's node {kernel_forbidden} forbidden transitions; "
+              f"states {sorted(set(theirs))}")
+        check(f"{label}: every report leaves the kernel's state, or better", not differ,
+              "; ".join(differ[:4]) + f" (the kernel's {theirs}, ours {mine})")
+        check(f"{label}: no forbidden transition", not ours.forbidden, "; ".join(ours.forbidden))
+        check(f"{label}: every capability of the kernel's node", not missing,
+              f"missing {sorted(missing)}")
+        ours.close()
+    stop(srv)
     uhid.close()
 
 for node, (right, reports, forbidden) in totals.items():

@@ -1,5 +1,6 @@
 #include "platform/linux/Hidraw.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -204,7 +205,7 @@ private:
         const uint32_t length = collection_.caps.inputReportByteLength;
         // Without report IDs Windows puts a zero byte first; a numbered report comes whole.
         const size_t offset = collection_.usesReportIds ? 0 : 1;
-        if (static_cast<size_t>(n) + offset > length ||
+        if (length <= offset ||
             (collection_.usesReportIds && !collection_.HasInputReport(raw[0]))) {
             errno = 0;
             return 0;
@@ -213,8 +214,11 @@ private:
             errno = 0;
             return 0;
         }
+        // As a Windows read and the kernel's own input handling do, a report longer than the
+        // collection's is cut to its length, and a shorter one is padded with zeros.
+        const size_t take = std::min(static_cast<size_t>(n), length - offset);
         std::memset(buffer_, 0, length_);
-        std::memcpy(buffer_ + offset, raw, static_cast<size_t>(n));
+        std::memcpy(buffer_ + offset, raw, take);
         return 1;
     }
 

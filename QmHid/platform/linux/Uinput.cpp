@@ -57,14 +57,16 @@ uint16_t ToolKey(EvdevPenState::Tool tool) {
 
 }  // namespace
 
-EvdevPenState WantedPenState(const PointerEvent& event) {
+EvdevPenState WantedPenState(const PointerEvent& event, bool hasInvert,
+                             EvdevPenState::Tool current) {
     const bool tip = (event.buttons & kPenTip) != 0;
     const bool eraser = (event.switches & kPenEraser) != 0;
     EvdevPenState s;
     if (event.inRange == 0 && !tip && !eraser)
         return s;  // out of range: no tool, every key up
-    s.tool = eraser || (event.switches & kPenInvert) != 0 ? EvdevPenState::Tool::Rubber
-                                                          : EvdevPenState::Tool::Pen;
+    const bool rubber = eraser || (event.switches & kPenInvert) != 0 ||
+                        (!hasInvert && !tip && current == EvdevPenState::Tool::Rubber);
+    s.tool = rubber ? EvdevPenState::Tool::Rubber : EvdevPenState::Tool::Pen;
     s.touch = tip || eraser;
     s.stylus = (event.buttons & kPenBarrel) != 0;
     s.stylus2 = (event.switches & kPenBarrel2) != 0;
@@ -114,17 +116,20 @@ std::unique_ptr<UinputPen> UinputPen::Make(const char* path, const PenDescriptio
     return std::unique_ptr<UinputPen>(new (std::nothrow) UinputPen(fd, pen));
 }
 
-UinputPen::UinputPen(int fd, const PenDescription& pen)
-    : fd_(fd), tilt_(pen.tiltX.present && pen.tiltY.present), serial_(pen.hasSerial) {}
+UinputPen::UinputPen(int fd, const PenDescription& pen) : fd_(fd) {
+    options_.tilt = pen.tiltX.present && pen.tiltY.present;
+    options_.serial = pen.hasSerial;
+    options_.hasInvert = (pen.switches & kPenInvert) != 0;
+}
 
 UinputPen::~UinputPen() {
     ioctl(fd_, UI_DEV_DESTROY);
     close(fd_);
 }
 
-int PenFrames(EvdevPenState& state, const PointerEvent& event, bool tilt, bool serial,
+int PenFrames(EvdevPenState& state, const PointerEvent& event, const PenFrameOptions& options,
               input_event (&e)[kMaxPenEvents]) {
-    const EvdevPenState wanted = WantedPenState(event);
+    const EvdevPenState wanted = WantedPenState(event, options.hasInvert, state.tool);
     int n = 0;
     // A pen turns from one end to the other only through out of range: a device that flips
     // in range gets the out-of-range frame in between.
@@ -140,12 +145,12 @@ int PenFrames(EvdevPenState& state, const PointerEvent& event, bool tilt, bool s
     Put(e, n, EV_ABS, ABS_X, event.dx);
     Put(e, n, EV_ABS, ABS_Y, event.dy);
     Put(e, n, EV_ABS, ABS_PRESSURE, static_cast<int32_t>(event.pressure));
-    if (tilt) {
+    if (options.tilt) {
         Put(e, n, EV_ABS, ABS_TILT_X, event.tiltX);
         Put(e, n, EV_ABS, ABS_TILT_Y, event.tiltY);
     }
     if (wanted.tool != EvdevPenState::Tool::None) {
-        if (serial && event.serial != 0)
+        if (options.serial && event.serial != 0)
             Put(e, n, EV_MSC, MSC_SERIAL, static_cast<int32_t>(event.serial));
         Put(e, n, EV_KEY, ToolKey(wanted.tool), 1);
         Put(e, n, EV_KEY, BTN_TOUCH, wanted.touch ? 1 : 0);
@@ -166,7 +171,7 @@ int PenFrames(EvdevPenState& state, const PointerEvent& event, bool tilt, bool s
 uint32_t UinputPen::Inject(const PointerEvent& event) {
     // One write per sample, and so no allocation: uinput takes whole frames at once.
     input_event e[kMaxPenEvents];
-    const int n = PenFrames(state_, event, tilt_, serial_, e);
+    const int n = PenFrames(state_, event, options_, e);
     const ssize_t size = static_cast<ssize_t>(sizeof(input_event)) * n;
     return write(fd_, e, static_cast<size_t>(size)) == size ? 1u : 0u;
 }

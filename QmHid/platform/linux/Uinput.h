@@ -32,14 +32,22 @@ struct EvdevPenState {
     friend bool operator==(const EvdevPenState&, const EvdevPenState&) = default;
 };
 
-// The state a sample asks for. A pen without an In Range usage counts as in range while its
-// tip (or its eraser) is down; the eraser end is the tool while Invert or Eraser is set.
-EvdevPenState WantedPenState(const PointerEvent& event);
+// The state a sample asks for, after the state the last one left. A pen without an In Range
+// usage counts as in range while its tip (or its eraser) is down; the eraser end is the tool
+// while Invert or Eraser is set. A pen without Invert cannot say which end hovers: the end
+// that was in range stays until the pen leaves range or touches with its tip.
+EvdevPenState WantedPenState(const PointerEvent& event, bool hasInvert = true,
+                             EvdevPenState::Tool current = EvdevPenState::Tool::None);
 
 // The evdev frames of one sample from the state the last one left, which it updates: at most
 // two frames (an out-of-range frame when the pen flips ends in range) of kMaxPenEvents events.
 inline constexpr int kMaxPenEvents = 24;
-int PenFrames(EvdevPenState& state, const PointerEvent& event, bool tilt, bool serial,
+struct PenFrameOptions {
+    bool tilt = false;
+    bool serial = false;
+    bool hasInvert = true;
+};
+int PenFrames(EvdevPenState& state, const PointerEvent& event, const PenFrameOptions& options,
               input_event (&events)[kMaxPenEvents]);
 
 // One tablet's virtual pen. Inject runs on that tablet's read thread alone.
@@ -54,8 +62,7 @@ public:
 private:
     UinputPen(int fd, const PenDescription& pen);
     int fd_;
-    bool tilt_;
-    bool serial_;
+    PenFrameOptions options_;
     EvdevPenState state_;  // the read thread's
 };
 
