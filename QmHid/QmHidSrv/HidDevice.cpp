@@ -181,6 +181,15 @@ bool CHidDevice::GetAttributes(HidAttributes& out) {
     return file != nullptr && file->GetAttributes(out);
 }
 
+bool CHidDevice::PeekString(HidStringKind kind, char16_t* buffer, uint32_t bytes) {
+    std::shared_ptr<IHidFile> file;
+    {
+        LockGuard guard(fileLock_);
+        file = fileHandle;
+    }
+    return usable && file != nullptr && file->GetString(kind, buffer, bytes);
+}
+
 char16_t* CHidDevice::GetManufacturerString(char16_t* buffer, uint32_t size) {
     return GetString(HidStringKind::Manufacturer, buffer, size);
 }

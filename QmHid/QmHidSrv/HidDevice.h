@@ -61,6 +61,9 @@ public:
 
     // The device's bus and identifiers, from its open file; false when it has none to give.
     bool GetAttributes(HidAttributes& out);
+    // A string of the device's, for outputs that name it: false (buffer untouched) when it
+    // cannot be had. Unlike the Get*String operations it records no error.
+    bool PeekString(HidStringKind kind, char16_t* buffer, uint32_t bytes);
 
 protected:
     const IHidReportParser* Parser() const { return preparsedData.get(); }

@@ -119,7 +119,8 @@ PenDescription DescribeTabletPen(CHidTablet& tablet) {
     }
     // The product string as UTF-8.
     char16_t product[128] = {};
-    tablet.GetProductString(product, sizeof product);
+    if (!tablet.PeekString(HidStringKind::Product, product, sizeof product - sizeof product[0]))
+        product[0] = 0;
     for (size_t i = 0; i < 127 && product[i] != 0; ++i) {
         uint32_t c = product[i];
         if (c >= 0xD800 && c < 0xDC00 && product[i + 1] >= 0xDC00 && product[i + 1] < 0xE000) {

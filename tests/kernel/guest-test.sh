@@ -180,6 +180,9 @@ libinput list-devices >$scratch/libinput.out 2>&1
 check "libinput lists the pen's device as a tablet" \
     awk '/^Device:/ { pen = ($0 ~ /QUILLMARK Pen \(QmHid\)/) } pen && /^Capabilities:/ && /tablet/ { found = 1 } END { exit !found }' $scratch/libinput.out
 grep -A3 "(QmHid)" $scratch/libinput.out | head -4
+check "libinput debug-events shows the tool switching between pen and eraser" \
+    timeout 60 python3 "$repo/tests/kernel/pen_states.py" "$build" "$scratch" --libinput
+cat $scratch/check.out
 check "SIGTERM again" stop_service
 check "qmhidsrv --pointer mouse runs" service_start --pointer mouse
 check "BTN_LEFT and BTN_RIGHT follow the tip and the barrel" \

@@ -311,6 +311,34 @@ def latency(uhid, reader, make, count=160):
     return times[len(times) // 2], times[int(len(times) * 0.9)], len(times)
 
 
+if FIXTURES[:1] == ["--libinput"]:
+    # With a running qmhidsrv and udevd: libinput's own view of pen A's QmHid node while the
+    # pen hovers, turns to its eraser end through out of range, erases and leaves.
+    uhid = Uhid("QUILLMARK Pen A", PEN_A)
+    node = node_named("QUILLMARK Pen A (QmHid)")
+    if node is None:
+        print("no QmHid node for pen A")
+        sys.exit(1)
+    subprocess.run(["udevadm", "settle", "--timeout=10"])
+    out = open(f"{SCRATCH}/libinput-events.out", "w")
+    lib = subprocess.Popen(["libinput", "debug-events", "--device", node], stdout=out,
+                           stderr=subprocess.STDOUT)
+    time.sleep(3)
+    for i, bits in enumerate([RANGE, RANGE | TIP, RANGE, 0, RANGE | INVERT,
+                              RANGE | INVERT | ERASER, RANGE | INVERT, 0, RANGE, 0]):
+        uhid.send(report_a(bits, 5000 + 400 * i, 5000))
+        time.sleep(0.3)
+    time.sleep(1)
+    stop(lib)
+    uhid.close()
+    events = open(f"{SCRATCH}/libinput-events.out").read()
+    proximity = [line for line in events.splitlines() if "TABLET_TOOL_PROXIMITY" in line]
+    print("\n".join(proximity))
+    # The tool's type stands before its serial and id: "pen      (0, id 0)".
+    tools = {t: any(f"\t{t} " in line and "proximity-in" in line for line in proximity)
+             for t in ("pen", "eraser")}
+    sys.exit(0 if all(tools.values()) else 1)
+
 totals = {"kernel": [0, 0, 0], "qmhid": [0, 0, 0]}  # right, reports, forbidden
 for label, descriptor, make, scenario in PENS:
     name = f"QUILLMARK Pen {label}"
