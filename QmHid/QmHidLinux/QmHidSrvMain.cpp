@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
     qm::IDeviceWatcher& watcher =
         replaying ? static_cast<qm::IDeviceWatcher&>(virtualWatcher) : udevWatcher;
 
-    qm::FixedDisplayOrientation display;  // no orientation source here
+    qm::NoDisplayOrientation display;  // tablets keep their own rotation
     qm::FileSettingsStore store(stateDir);
     qm::PrintPointerOutput printer(1);
     DiscardPointerOutput discard;

@@ -89,7 +89,9 @@ void CQmTabMgr::OnDeviceArrival(const char* path) {
             return;
     }
     auto* tablet = new (std::nothrow) CQmTablet(*this, *this, path);
-    ApplyRotation(CachedOrientation(), tablet);
+    // Without a display to follow, the tablet keeps the rotation stored for it.
+    if (DisplayFollowed() || CachedOrientation() >= 0)
+        ApplyRotation(CachedOrientation(), tablet);
 }
 
 void CQmTabMgr::ApplyRotation(int32_t orientation, CQmTablet* tablet) {

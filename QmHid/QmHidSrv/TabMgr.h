@@ -35,6 +35,7 @@ public:
                          intptr_t& result) override;
     virtual void OnOrientationChanged(int32_t orientation);
     int32_t CachedOrientation() const { return orientation_.load(); }
+    bool DisplayFollowed() const { return display_.Followed(); }
 
 private:
     IDisplayOrientation& display_;

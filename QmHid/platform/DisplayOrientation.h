@@ -12,9 +12,13 @@ public:
     virtual ~IDisplayOrientation() = default;
     // False when the display reports no orientation.
     virtual bool Read(int32_t& orientation) = 0;
+    // Whether tablets follow this display at all. Where they do (Windows), a tablet takes the
+    // display's rotation when it arrives, 0 while none was reported; where they do not (Linux
+    // has no display orientation of its own), each tablet keeps the rotation stored for it.
+    virtual bool Followed() const { return true; }
 };
 
-// No source of orientation (a display driver that never reports one); tests set one.
+// A display whose orientation a test sets (-1: none reported yet).
 class FixedDisplayOrientation final : public IDisplayOrientation {
 public:
     bool Read(int32_t& orientation) override {
@@ -24,7 +28,16 @@ public:
         orientation = v;
         return true;
     }
+    bool Followed() const override { return followed.load(); }
     std::atomic<int32_t> value{-1};
+    std::atomic<bool> followed{true};
+};
+
+// No display orientation at all: tablets keep their own rotation.
+class NoDisplayOrientation final : public IDisplayOrientation {
+public:
+    bool Read(int32_t&) override { return false; }
+    bool Followed() const override { return false; }
 };
 
 }  // namespace qm

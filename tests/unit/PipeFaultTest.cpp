@@ -194,6 +194,21 @@ TEST(PipeFaultAfter, AClientThatNeverReadsIsLetGoAndTheNextIsServed) {
     EXPECT_TRUE(s.manager.StopService());
 }
 
+// An empty message is no end of the connection: the next request is answered.
+TEST(PipeFaultAfter, AnEmptyMessageLeavesTheConnectionUsable) {
+    test::ServiceFixture s;
+    ASSERT_TRUE(s.manager.StartService());
+    UnixPipeClient c(s.pipePath);
+    ASSERT_TRUE(Connect(c));
+    EXPECT_TRUE(c.TimedWrite(nullptr, 0, 1000));
+    uint8_t m[24];
+    BeginRequest(m, sizeof m, kEnumerateDevices, 0);
+    ASSERT_TRUE(c.TimedWrite(m, sizeof m, 5000));
+    EXPECT_TRUE(c.TimedRead(m, sizeof m, 5000));
+    EXPECT_EQ(m[0], kEnumerateDevices);
+    EXPECT_TRUE(s.manager.StopService());
+}
+
 // The name belongs to the first server for its whole life: a rival never gets it, neither
 // while a client is connected (the first does not listen then) nor between clients.
 TEST(PipeOwnership, ARivalNeverTakesTheName) {

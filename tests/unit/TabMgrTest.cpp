@@ -53,6 +53,24 @@ TEST(TabMgr, NoOrientationSourceSetsEveryNewTabletTo0) {
     s.manager.StopService();
 }
 
+// Linux has no display orientation: a tablet keeps the rotation stored for it, over a restart
+// of the service and a replug of the pen.
+TEST(TabMgr, WithoutADisplayToFollowEveryTabletKeepsItsRotation) {
+    test::ServiceFixture s;
+    s.display.followed = false;
+    s.store.Put("virtual/pen", "Rotation", {3});
+    ASSERT_TRUE(s.manager.StartService());
+    auto pen = s.PlugPen("virtual/pen");
+    EXPECT_EQ(StoredRotation(s, "virtual/pen"), 3);
+    s.watcher.Unplug("virtual/pen");
+    s.watcher.WaitIdle(5000);
+    s.PlugPen("virtual/pen");
+    EXPECT_EQ(StoredRotation(s, "virtual/pen"), 3);
+    ASSERT_NE(s.manager.TabletAt(0), nullptr);
+    EXPECT_EQ(s.manager.TabletAt(0)->ActiveSettings().rotation, 3);
+    s.manager.StopService();
+}
+
 TEST(TabMgr, OrientationAtStartAndItsChangesRotateEveryTablet) {
     test::ServiceFixture s;
     s.display.value = 1;  // already turned by 90 degrees

@@ -170,8 +170,14 @@ PipeResult UnixPipeServer::Read(uint8_t* buffer, uint32_t capacity, uint32_t& go
     if (r != PollResult::Ready)
         return PipeResult::Failed;
     const ssize_t n = recv(fd, buffer, capacity, MSG_DONTWAIT | MSG_TRUNC);
-    if (n == 0)
-        return PipeResult::Broken;  // the client has closed its end
+    if (n == 0) {
+        // An empty message and the client's end closing both read as 0 bytes; only a hang-up
+        // ends the connection. An empty message is a message like any other.
+        pollfd p{fd, POLLRDHUP, 0};
+        if (poll(&p, 1, 0) != 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0)
+            return PipeResult::Broken;
+        return PipeResult::Ok;
+    }
     if (n < 0) {
         RecordPosixFailure("recv");
         if (errno == EAGAIN || errno == EINTR)
