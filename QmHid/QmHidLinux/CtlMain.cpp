@@ -117,7 +117,7 @@ int Calibrate(qm::ControlClient& client, int argc, char** argv, int i) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string path = qm::UnixPipeServer::DefaultPath();
+    std::string path = qm::UnixPipeClient::DefaultPath();
     int i = 1;
     if (i + 1 < argc && std::strcmp(argv[i], "--pipe") == 0) {
         path = argv[i + 1];

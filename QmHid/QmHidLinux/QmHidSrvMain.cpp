@@ -98,6 +98,16 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Never a shared folder such as /tmp: without a folder of the user's own, one is named.
+    if (pipePath.empty()) {
+        Log("start failed: no $XDG_RUNTIME_DIR for the control pipe; give --pipe PATH");
+        return 1;
+    }
+    if (stateDir.empty()) {
+        Log("start failed: no $XDG_STATE_HOME or $HOME for the settings; give --state-dir DIR");
+        return 1;
+    }
+
     // The signals are taken by sigwait on this thread alone.
     sigset_t signals;
     sigemptyset(&signals);
@@ -139,6 +149,20 @@ int main(int argc, char** argv) {
     const group* g = getgrnam("qmhid");
     const gid_t pipeGroup = g != nullptr ? g->gr_gid : static_cast<gid_t>(-1);
     MakeParents(pipePath, pipeGroup);
+    MakeParents(stateDir + "/", static_cast<gid_t>(-1));
+    // A folder that someone else owns or may write to could hand the pipe or the settings to
+    // them: refused.
+    const size_t slash = pipePath.rfind('/');
+    for (const std::string& folder :
+         {slash == std::string::npos ? std::string(".")
+                                     : pipePath.substr(0, slash == 0 ? 1 : slash),
+          stateDir}) {
+        std::string why;
+        if (!qm::IsPrivateFolder(folder, why)) {
+            Log("start failed: " + why);
+            return 1;
+        }
+    }
     qm::UnixPipeServer pipe(pipePath);
     pipe.SetGroup(pipeGroup);
     // The name is this service's for its whole life, or the service does not run.

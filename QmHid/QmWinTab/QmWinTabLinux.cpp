@@ -6,7 +6,7 @@ extern "C" {
 
 __attribute__((visibility("default"))) int ScreenRotateAt(const char* pipePath,
                                                           unsigned short angle) {
-    qm::UnixPipeClient pipe(pipePath != nullptr ? pipePath : qm::UnixPipeServer::DefaultPath());
+    qm::UnixPipeClient pipe(pipePath != nullptr ? pipePath : qm::UnixPipeClient::DefaultPath());
     return qm::ScreenRotateWith(pipe, angle);
 }
 

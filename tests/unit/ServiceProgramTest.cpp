@@ -1,6 +1,8 @@
 // qmhidsrv as a program, and ScreenRotate from the Linux client library, over the real pipe.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -214,6 +216,27 @@ TEST(ServiceProgram, BadArgumentsAndRecordingsAreRefused) {
     ASSERT_TRUE(p.Start({"--pipe", dir + "/pipe", "--replay", dir + "/bad.hidrec"}));
     EXPECT_EQ(p.Wait(), 2);
     EXPECT_NE(p.Log().find("line 1"), std::string::npos) << p.Log();
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// A pipe or settings folder that anyone may write to could hand them to another user: the
+// service does not start, and says why.
+TEST(ServiceProgram, AFolderAnyoneMayWriteIsRefused) {
+    const std::string dir = TempDir();
+    const std::string open = dir + "/open";
+    ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+    const std::string fixture = std::string(QMHID_FIXTURES_DIR) + "/quillmark_pen.hidrec";
+    Process p;
+    p.err = dir + "/err";
+    ASSERT_TRUE(p.Start({"--pipe", open + "/pipe", "--state-dir", dir + "/state", "--replay",
+                         fixture, "--pointer", "none"}));
+    EXPECT_EQ(p.Wait(), 1);
+    EXPECT_NE(p.Log().find(open + " may be written by anyone"), std::string::npos) << p.Log();
+    ASSERT_TRUE(p.Start(
+        {"--pipe", dir + "/pipe", "--state-dir", open, "--replay", fixture, "--pointer", "none"}));
+    EXPECT_EQ(p.Wait(), 1);
+    EXPECT_NE(p.Log().find(open + " may be written by anyone"), std::string::npos) << p.Log();
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 

@@ -55,8 +55,11 @@ std::string FileSettingsStore::DefaultDirectory() {
         return "/var/lib/qmhidsrv";
     if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/')
         return std::string(state) + "/qmhidsrv";
+    // Never a shared folder: without a home the caller must name one.
     const char* home = std::getenv("HOME");
-    return std::string(home != nullptr ? home : "/tmp") + "/.local/state/qmhidsrv";
+    if (home == nullptr || *home != '/')
+        return std::string();
+    return std::string(home) + "/.local/state/qmhidsrv";
 }
 
 std::string FileSettingsStore::InterfaceDirectory(const std::string& interfacePath) const {
@@ -85,7 +88,8 @@ bool FileSettingsStore::Read(const std::string& interfacePath, const char* name,
     if (!ValidName(name))
         return false;
     const std::string path = InterfaceDirectory(interfacePath) + "/" + name;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not through a link, and never waiting: a FIFO or a device in its place is refused.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
     struct stat st {};
@@ -114,7 +118,11 @@ bool FileSettingsStore::Write(const std::string& interfacePath, const char* name
         return false;
     const std::string target = dir + "/" + name;
     const std::string temp = target + ".tmp";
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // The temporary file is always a new one of ours: whatever stands at its name (a file
+    // left by a crash, or a link someone planted) is removed, never opened.
+    unlink(temp.c_str());
+    const int fd =
+        open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0)
         return false;
     bool ok = WriteAll(fd, data, size) && fsync(fd) == 0;

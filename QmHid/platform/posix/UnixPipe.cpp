@@ -45,8 +45,41 @@ UnixPipeServer::~UnixPipeServer() {
 std::string UnixPipeServer::DefaultPath() {
     if (geteuid() == 0)
         return "/run/qmhidsrv/pipe";
+    // Never a shared folder: without a runtime folder the caller must name a path.
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    return std::string(runtime != nullptr && *runtime == '/' ? runtime : "/tmp") + "/qmhidsrv.pipe";
+    if (runtime == nullptr || *runtime != '/')
+        return std::string();
+    return std::string(runtime) + "/qmhidsrv.pipe";
+}
+
+bool IsPrivateFolder(const std::string& folder, std::string& why) {
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0) {
+        why = folder + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        why = folder + " is not a folder";
+        return false;
+    }
+    if (st.st_uid != geteuid()) {
+        why = folder + " belongs to another user";
+        return false;
+    }
+    if ((st.st_mode & S_IWOTH) != 0) {
+        why = folder + " may be written by anyone";
+        return false;
+    }
+    return true;
+}
+
+std::string UnixPipeClient::DefaultPath() {
+    constexpr const char* kSystem = "/run/qmhidsrv/pipe";
+    struct stat st {};
+    if (lstat(kSystem, &st) == 0)
+        return kSystem;
+    const std::string own = UnixPipeServer::DefaultPath();
+    return own.empty() || geteuid() == 0 ? std::string(kSystem) : own;
 }
 
 bool UnixPipeServer::Claim(long* owner) {

@@ -36,7 +36,8 @@ public:
 
     // The group the socket and its lock file are given (-1: the creator's); set before Create.
     void SetGroup(unsigned group) { group_ = group; }
-    // The default: /run/qmhidsrv/pipe as root, else $XDG_RUNTIME_DIR/qmhidsrv.pipe.
+    // The default: /run/qmhidsrv/pipe as root, else $XDG_RUNTIME_DIR/qmhidsrv.pipe; empty
+    // without a runtime folder (the caller must then name one).
     static std::string DefaultPath();
 
 private:
@@ -54,9 +55,16 @@ private:
     unsigned group_ = static_cast<unsigned>(-1);
 };
 
+// Whether a folder is fit to hold the service's pipe or settings: a real folder (not a link),
+// owned by this user, that nobody else may write to. False with the reason.
+bool IsPrivateFolder(const std::string& folder, std::string& why);
+
 class UnixPipeClient final : public IPipeClient {
 public:
     explicit UnixPipeClient(std::string path) : path_(std::move(path)) {}
+    // Where a client looks for the service: the system service's /run/qmhidsrv/pipe, else,
+    // where that is absent, this user's own $XDG_RUNTIME_DIR/qmhidsrv.pipe.
+    static std::string DefaultPath();
     ~UnixPipeClient() override {
         if (fd_ >= 0)
             Close();
