@@ -31,6 +31,24 @@ std::string Utf16Field(const uint8_t* field) {
     return s;
 }
 
+constexpr uint32_t kBusyWaitMs = 1000;
+
+// Why a call was not served: not allowed, no service, or busy (another client has it, or the
+// connection ended before its first reply).
+void ReportNotServed(const qm::UnixPipeClient& pipe, const std::string& path) {
+    if (pipe.OpenError() == EACCES) {
+        std::fprintf(stderr,
+                     "qmhid-ctl: %s: permission denied (members of the group qmhid may use the "
+                     "service)\n",
+                     path.c_str());
+    } else if (pipe.OpenError() == ENOENT) {
+        std::fprintf(stderr, "qmhid-ctl: %s: no service\n", path.c_str());
+    } else {
+        std::fprintf(stderr, "qmhid-ctl: %s: busy (another client holds the service)\n",
+                     path.c_str());
+    }
+}
+
 volatile std::sig_atomic_t g_interrupted = 0;
 
 void OnInterrupt(int) {
@@ -125,9 +143,20 @@ int main(int argc, char** argv) {
     }
     const std::string command = i < argc ? argv[i] : "";
     qm::UnixPipeClient pipe(path);
+    // A busy or just-released instance is waited for, up to a second, as Windows clients wait
+    // for a pipe instance; a call that was not served did nothing, so it is simply made again.
+    const uint64_t deadline = qm::MonotonicMs() + kBusyWaitMs;
     if (command == "rotate" && i + 1 < argc) {
-        const int r = qm::ScreenRotateWith(pipe, static_cast<uint16_t>(std::atoi(argv[i + 1])));
+        int r = -1;
+        for (;;) {
+            r = qm::ScreenRotateWith(pipe, static_cast<uint16_t>(std::atoi(argv[i + 1])));
+            if (r != -1 || pipe.OpenError() == EACCES || qm::MonotonicMs() >= deadline)
+                break;
+            qm::SleepMs(50);
+        }
         std::printf("ScreenRotate: %d\n", r);
+        if (r == -1)
+            ReportNotServed(pipe, path);
         return r == -1 ? 1 : 0;
     }
     const bool setCalibration = command == "set-calibration" && i + 5 < argc;
@@ -140,19 +169,22 @@ int main(int argc, char** argv) {
             "                 | calibrate [INDEX] [--rotation 0..3] [--timeout SECONDS]\n");
         return 2;
     }
-    if (!pipe.Open()) {
-        if (pipe.OpenError() == EACCES) {
-            std::fprintf(stderr,
-                         "qmhid-ctl: %s: permission denied (members of the group qmhid may "
-                         "use the service)\n",
-                         path.c_str());
-        } else {
-            std::fprintf(stderr, "qmhid-ctl: %s: no service, or another client holds the pipe\n",
-                         path.c_str());
-        }
-        return 1;
-    }
+    // Opened, and the first request answered: only then is the service this client's.
     qm::ControlClient client(pipe);
+    uint32_t count = 0;
+    uint64_t first = 0;
+    for (;;) {
+        if (pipe.Open()) {
+            if (client.Enumerate(0, first, count))
+                break;
+            pipe.Close();
+        }
+        if (pipe.OpenError() == EACCES || qm::MonotonicMs() >= deadline) {
+            ReportNotServed(pipe, path);
+            return 1;
+        }
+        qm::SleepMs(50);
+    }
     if (command == "calibrate") {
         const int r = Calibrate(client, argc, argv, i + 1);
         pipe.Close();
@@ -171,7 +203,6 @@ int main(int argc, char** argv) {
         return sent ? 0 : 1;
     }
     if (command == "list") {
-        uint32_t count = 0;
         for (uint16_t index = 0;; ++index) {
             const uint64_t token = client.TokenAt(index, &count);
             if (token == 0)

@@ -15,8 +15,13 @@ int ScreenRotateWith(IPipeClient& pipe, uint16_t angle) {
     uint8_t enumerate[kEnumerateDevicesSize];
     EncodeEnumerateDevices(enumerate, 0);
     for (uint16_t next = 1;; ++next) {
-        if (!client.Exchange(enumerate, sizeof enumerate))
+        if (!client.Exchange(enumerate, sizeof enumerate)) {
+            if (next == 1) {
+                pipe.Close();
+                return -1;  // not served at all: busy, or no service behind the name
+            }
             break;
+        }
         const uint64_t token = TokenOf(enumerate);
         if (token == 0)
             break;                         // no tablet at this index: the list has ended

@@ -7,8 +7,10 @@
 
 namespace qm {
 
-// -1 when the pipe cannot be opened; otherwise the result of closing it (nonzero on success),
-// whether or not any tablet was reached.
+// -1 when the pipe cannot be opened, or when the service never answers the first request (a
+// connection that ends, or stays silent, before its first reply was not served: the service
+// was busy or gone); otherwise the result of closing it (nonzero on success), whether or not
+// any tablet was listed.
 int ScreenRotateWith(IPipeClient& pipe, uint16_t angle);
 
 }  // namespace qm

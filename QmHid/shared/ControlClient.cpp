@@ -23,6 +23,16 @@ uint64_t ControlClient::TokenAt(uint16_t index, uint32_t* count) {
     return TokenOf(m);
 }
 
+bool ControlClient::Enumerate(uint16_t index, uint64_t& token, uint32_t& count) {
+    uint8_t m[kEnumerateDevicesSize];
+    EncodeEnumerateDevices(m, index);
+    if (!Exchange(m, sizeof m))
+        return false;
+    token = TokenOf(m);
+    count = DeviceCountOf(m);
+    return true;
+}
+
 uint64_t ControlClient::FindByPath(uint64_t token, const char* path) {
     uint8_t m[kFindDeviceByPathSize];
     EncodeFindDeviceByPath(m, token, path);

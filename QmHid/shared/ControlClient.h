@@ -26,6 +26,8 @@ public:
     // The token at an index of the device list (0 when none, or no reply); count, where
     // given, receives the number of listed devices.
     uint64_t TokenAt(uint16_t index, uint32_t* count = nullptr);
+    // The same, telling a reply (true; token 0 past the list's end) from none (false).
+    bool Enumerate(uint16_t index, uint64_t& token, uint32_t& count);
     // The token of the listed device with this interface path, searched through the listed
     // device `token`; 0 when none, or no reply.
     uint64_t FindByPath(uint64_t token, const char* path);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <dlfcn.h>
 #include <fstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -300,6 +302,8 @@ TEST(ScreenRotateClient, FollowsTheExchangeUntilTheFirstEmptyIndex) {
     EXPECT_EQ(Get32(s.received[4].data() + 16), 2u);
 }
 
+// A call that was never served is no success: the connection ended, or stayed silent, before
+// the first reply (a busy service, or one that went away), and the caller is told -1.
 TEST(ScreenRotateClient, AServiceThatStopsOrNeverRepliesEndsTheCall) {
     const RotateAt rotate = LoadScreenRotate();
     ASSERT_NE(rotate, nullptr);
@@ -310,7 +314,7 @@ TEST(ScreenRotateClient, AServiceThatStopsOrNeverRepliesEndsTheCall) {
         Thread t;
         ASSERT_TRUE(t.Start(RunScript, &s));
         const uint64_t start = MonotonicMs();
-        EXPECT_EQ(rotate(s.path.c_str(), 90), 1);
+        EXPECT_EQ(rotate(s.path.c_str(), 90), -1);
         EXPECT_LT(MonotonicMs() - start, 1000u);
         ASSERT_TRUE(t.Join(10000));
     }
@@ -321,12 +325,45 @@ TEST(ScreenRotateClient, AServiceThatStopsOrNeverRepliesEndsTheCall) {
         Thread t;
         ASSERT_TRUE(t.Start(RunScript, &s));
         const uint64_t start = MonotonicMs();
-        EXPECT_EQ(rotate(s.path.c_str(), 90), 1);
+        EXPECT_EQ(rotate(s.path.c_str(), 90), -1);
         const uint64_t elapsed = MonotonicMs() - start;
         EXPECT_GE(elapsed, 4900u);
         EXPECT_LT(elapsed, 7000u);
         ASSERT_TRUE(t.Join(10000));
     }
+}
+
+// A connection the kernel took into the backlog of a server that then stops listening is
+// reset before it is served: the caller hears -1, never success.
+struct Backlog {
+    int fd = -1;
+    std::string path;
+};
+
+void CloseBacklogLater(void* p) {
+    auto* b = static_cast<Backlog*>(p);
+    SleepMs(300);
+    close(b->fd);
+    unlink(b->path.c_str());
+}
+
+TEST(ScreenRotateClient, AConnectionResetBeforeItsFirstReplyIsNotServed) {
+    const RotateAt rotate = LoadScreenRotate();
+    ASSERT_NE(rotate, nullptr);
+    Backlog b;
+    b.path = TempDir() + "/pipe";
+    b.fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", b.path.c_str());
+    ASSERT_EQ(bind(b.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(b.fd, 4), 0);  // and never accepts
+    Thread t;
+    ASSERT_TRUE(t.Start(CloseBacklogLater, &b));
+    const uint64_t start = MonotonicMs();
+    EXPECT_EQ(rotate(b.path.c_str(), 90), -1);
+    EXPECT_LT(MonotonicMs() - start, 4000u);
+    ASSERT_TRUE(t.Join(5000));
 }
 
 }  // namespace
