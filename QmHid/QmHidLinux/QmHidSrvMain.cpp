@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <memory>
 #include <pthread.h>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -50,8 +51,20 @@ public:
         }
     }
 
+    // Once per interface path for the life of the process.
+    void Skipped(const char* path, const char* why) override {
+        {
+            qm::LockGuard guard(lock_);
+            if (!told_.insert(path).second)
+                return;
+        }
+        Log(std::string("skipped ") + path + ": " + why);
+    }
+
 private:
     std::string pipePath_;
+    qm::Mutex lock_;  // told_ against the window thread and anything else
+    std::set<std::string> told_;
 };
 
 // Makes the folders above a path (the pipe's), readable by owner and group only.

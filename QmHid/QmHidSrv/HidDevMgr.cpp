@@ -1,5 +1,7 @@
 #include "QmHidSrv/HidDevMgr.h"
 
+#include <cstdio>
+
 #include "QmHidSrv/HidDevice.h"
 
 namespace qm {
@@ -116,13 +118,26 @@ int64_t CHidDevMgr::ConsiderDevice(const char* path) {
         return 1;
     if (usagePageFilter_ != 0) {
         HidCaps caps;
-        if (!QueryDeviceCaps(backend_, path, caps) || caps.usagePage != usagePageFilter_)
+        char why[96];
+        if (!QueryDeviceCaps(backend_, path, caps)) {
+            std::snprintf(why, sizeof why, "cannot be opened or described (error %u)",
+                          static_cast<unsigned>(GetLastErrorCode()));
+            OnDeviceSkipped(path, why);
             return 1;
+        }
+        if (caps.usagePage != usagePageFilter_) {
+            std::snprintf(why, sizeof why, "its collection is of usage page 0x%02X, not 0x%02X",
+                          caps.usagePage, usagePageFilter_);
+            OnDeviceSkipped(path, why);
+            return 1;
+        }
     }
     if (!PassesStringFilter(manufacturerFilter_.get(), path, &QueryManufacturerString) ||
         !PassesStringFilter(productFilter_.get(), path, &QueryProductString) ||
-        !PassesStringFilter(serialNumberFilter_.get(), path, &QuerySerialNumberString))
+        !PassesStringFilter(serialNumberFilter_.get(), path, &QuerySerialNumberString)) {
+        OnDeviceSkipped(path, "its strings do not match the filter");
         return 1;
+    }
     RecursiveLockGuard guard(listLock_);
     OnDeviceArrival(path);
     return 1;

@@ -27,6 +27,8 @@ public:
     // Called for every interface path that passed the filters, on the window thread, with the
     // list lock held.
     virtual void OnDeviceArrival(const char* path) = 0;
+    // An interface path that did not become a device, and why; on the window thread.
+    virtual void OnDeviceSkipped(const char* /*path*/, const char* /*why*/) {}
     // Every message of the window thread; true (with result set) when handled.
     virtual bool OnWindowMessage(uint32_t message, uintptr_t wParam, intptr_t lParam,
                                  intptr_t& result);

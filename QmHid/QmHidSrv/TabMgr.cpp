@@ -85,10 +85,14 @@ void CQmTabMgr::OnDeviceArrival(const char* path) {
     if (!acceptAny_ && !ContainsMarker(text)) {
         QueryProductString(Backend(), path, text, sizeof text);
         text[259] = 0;
-        if (!ContainsMarker(text))
+        if (!ContainsMarker(text)) {
+            OnDeviceSkipped(path, "neither its manufacturer nor its product names QUILLMARK");
             return;
+        }
     }
     auto* tablet = new (std::nothrow) CQmTablet(*this, *this, path);
+    if (tablet != nullptr && !tablet->Configured())
+        OnDeviceSkipped(path, "it has no X and Y that a pen could use, or cannot be read");
     // Without a display to follow, the tablet keeps the rotation stored for it.
     if (DisplayFollowed() || CachedOrientation() >= 0)
         ApplyRotation(CachedOrientation(), tablet);

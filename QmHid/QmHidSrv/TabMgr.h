@@ -48,6 +48,8 @@ public:
     virtual ~IServiceLog() = default;
     // code is one of the status codes; what names the operation that failed.
     virtual void Error(uint32_t code, const char* what) = 0;
+    // A device interface that is not driven, and why (the Windows service logs errors only).
+    virtual void Skipped(const char* /*path*/, const char* /*why*/) {}
 };
 
 // What the service's manager needs of the platform.
@@ -74,6 +76,10 @@ public:
     bool StartService();
     // Takes every digitizer, not only the product's (set before the start).
     void SetAcceptAnyDigitizer(bool any) { acceptAny_ = any; }
+    void OnDeviceSkipped(const char* path, const char* why) override {
+        if (platform_.log != nullptr)
+            platform_.log->Skipped(path, why);
+    }
     // False when a thread did not end within its bound: it was left running, and the manager
     // must then not be destroyed (the hosts end the process instead).
     bool StopService();

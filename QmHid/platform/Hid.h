@@ -15,6 +15,7 @@ namespace qm {
 
 // Windows error codes that the backends store as the thread's last error.
 inline constexpr uint32_t kErrorFileNotFound = 2;
+inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr uint32_t kErrorGenFailure = 31;

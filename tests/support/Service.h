@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "QmHidSrv/TabMgr.h"
 #include "platform/posix/UnixPipe.h"
@@ -12,13 +13,31 @@
 
 namespace qm::test {
 
+// What the manager logs: its errors and the devices it skipped, with why.
+class RecordingServiceLog final : public IServiceLog {
+public:
+    void Error(uint32_t, const char*) override {}
+    void Skipped(const char* path, const char* why) override {
+        LockGuard guard(lock_);
+        skipped_.emplace_back(std::string(path) + ": " + why);
+    }
+    std::vector<std::string> SkippedLines() {
+        LockGuard guard(lock_);
+        return skipped_;
+    }
+
+private:
+    Mutex lock_;
+    std::vector<std::string> skipped_;
+};
+
 class ServiceFixture {
 public:
     ServiceFixture()
         : pipePath(TempPipePath()),
           watcher(backend),
           pipe(pipePath),
-          manager(ServicePlatform{backend, watcher, display, store, output, pipe}) {}
+          manager(ServicePlatform{backend, watcher, display, store, output, pipe, &log}) {}
 
     static std::string TempPipePath() {
         static int n = 0;
@@ -49,6 +68,7 @@ public:
     MemorySettingsStore store;
     RecordingPointerOutput output{100000};
     UnixPipeServer pipe;
+    RecordingServiceLog log;
     CQmTabMgr manager;
 };
 

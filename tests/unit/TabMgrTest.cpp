@@ -43,6 +43,41 @@ TEST_P(Acceptance, TheMarkerInEitherStringInAnyCase) {
 INSTANTIATE_TEST_SUITE_P(Cases, Acceptance, testing::ValuesIn(kStrings),
                          [](const auto& p) { return std::string(p.param.name); });
 
+struct SkipCase {
+    const char* name;
+    const test::Bytes* descriptor;
+    const char16_t* manufacturer;
+    const char* why;  // a word the log line must carry
+};
+
+const SkipCase kSkips[] = {
+    {"not_quillmark", &test::kPenNoIds, u"Acme", "QUILLMARK"},
+    {"no_y", &test::kPenNoY, u"QUILLMARK", "no X and Y"},
+};
+
+class Skipped : public testing::TestWithParam<SkipCase> {};
+
+// A device that is not driven says why, once, naming its path.
+TEST_P(Skipped, OneLineSaysWhy) {
+    const SkipCase& c = GetParam();
+    test::ServiceFixture s;
+    ASSERT_TRUE(s.manager.StartService());
+    std::string error;
+    auto d = VirtualHidDevice::FromDescriptor("virtual/odd", *c.descriptor, &error).at(0);
+    d->SetString(HidStringKind::Manufacturer, std::u16string(c.manufacturer));
+    d->SetString(HidStringKind::Product, u"Pen");
+    s.watcher.Plug(d);
+    s.watcher.WaitIdle(5000);
+    const auto lines = s.log.SkippedLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("virtual/odd: ", 0), 0u) << lines[0];
+    EXPECT_NE(lines[0].find(c.why), std::string::npos) << lines[0];
+    s.manager.StopService();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Skipped, testing::ValuesIn(kSkips),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 TEST(TabMgr, NoOrientationSourceSetsEveryNewTabletTo0) {
     test::ServiceFixture s;
     s.store.Put("virtual/pen", "Rotation", {2});

@@ -243,7 +243,9 @@ std::unique_ptr<IHidFile> HidrawBackend::Open(const char* path, HidOpenMode mode
     }
     const int fd = open(node.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        SetLastErrorCode(errno == ENOENT ? kErrorFileNotFound : kErrorDeviceNotConnected);
+        SetLastErrorCode(errno == ENOENT                     ? kErrorFileNotFound
+                         : errno == EACCES || errno == EPERM ? kErrorAccessDenied
+                                                             : kErrorDeviceNotConnected);
         return nullptr;
     }
     std::vector<uint8_t> descriptor;
@@ -282,17 +284,27 @@ std::unique_ptr<IHidFile> HidrawBackend::Open(const char* path, HidOpenMode mode
 
 std::vector<std::string> HidrawBackend::InterfacePaths(const std::string& node) const {
     std::vector<std::string> out;
+    // A node that is not offered says why, once each time it is looked at (plugged).
     const int fd = open(node.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+        std::fprintf(stderr, "qmhidsrv: skipped %s: cannot be opened: %s\n", node.c_str(),
+                     std::strerror(errno));
         return out;
+    }
     std::vector<uint8_t> descriptor;
     const bool read = ReadDescriptor(fd, descriptor);
     close(fd);
-    if (!read)
+    if (!read) {
+        std::fprintf(stderr, "qmhidsrv: skipped %s: its report descriptor cannot be read\n",
+                     node.c_str());
         return out;
+    }
     const HidDescriptorParse parse = ParseReportDescriptor(descriptor.data(), descriptor.size());
-    if (!parse.ok)
+    if (!parse.ok) {
+        std::fprintf(stderr, "qmhidsrv: skipped %s: report descriptor refused: %s\n", node.c_str(),
+                     parse.error.c_str());
         return out;
+    }
     if (parse.collections.size() == 1) {
         out.push_back(node);
         return out;
