@@ -8,19 +8,16 @@
 #include <unistd.h>
 
 #include "platform/posix/UnixPipe.h"
+#include "support/TempFolder.h"
 
 namespace qm {
 namespace {
 
 class PrivateFolder : public testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/qmhid-folder-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-    std::string dir_;
+    void SetUp() override { ASSERT_FALSE(dir_.empty()); }
+    test::TempFolder folder_{"qmhid-folder"};
+    const std::string dir_ = folder_.Path();
 };
 
 TEST_F(PrivateFolder, OwnAndClosedIsTaken) {

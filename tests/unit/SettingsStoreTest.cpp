@@ -1,5 +1,7 @@
 #include "platform/posix/FileSettingsStore.h"
 
+#include "support/TempFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,13 +16,9 @@ namespace {
 
 class FileSettingsStoreTest : public testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/qmhid-settings-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-    std::string dir_;
+    void SetUp() override { ASSERT_FALSE(dir_.empty()); }
+    test::TempFolder folder_{"qmhid-settings"};
+    const std::string dir_ = folder_.Path();
 };
 
 TEST_F(FileSettingsStoreTest, ValuesRoundTripPerInterfaceIgnoringCase) {
