@@ -118,10 +118,15 @@ pen_stop 7
 check "the destroyed pen leaves the list" wait_for 5 has_tablets 0
 pen_start 7 --name "QUILLMARK Pen" --uniq QM-0001 "$fixture"
 check "the pen created again is back" wait_for 5 has_tablets 2
-# A new tablet takes the display's orientation (none here: 0), so rotation 0's stored slot,
-# in use from the next report on.
+# Linux has no display orientation to follow: the tablet keeps its stored rotation (3), whose
+# slot holds no calibration of its own, so the default one is in use.
+check "it keeps the rotation set over the pipe" \
+    play_and_check pen "name:QUILLMARK Pen (QmHid)" "$fixture" --rotation 3
+check "qmhid-ctl rotates back to 0" "$build/qmhid-ctl" --pipe $pipe rotate 0
+# Rotation 0's stored slot, in use from the next report on.
+played=$(grep -ac played $scratch/uhid7.out)
 echo play >&7
-wait_for 5 grep -q "played" $scratch/uhid7.out
+wait_for 5 sh -c "[ \$(grep -ac played $scratch/uhid7.out) -gt $played ]"
 check "with its stored calibration" sh -c "'$build/qmhid-ctl' --pipe $pipe list | grep 'calibration 500 400 3000 3200'"
 
 # The guided calibration with scripted taps: (1000, 800) and (3000, 3200) become the corners.
