@@ -14,13 +14,13 @@ bool ControlClient::Exchange(uint8_t* message, uint32_t length, uint32_t replyTi
 }
 
 uint64_t ControlClient::TokenAt(uint16_t index, uint32_t* count) {
-    uint8_t m[kEnumerateDevicesSize];
-    EncodeEnumerateDevices(m, index);
-    if (!Exchange(m, sizeof m))
+    uint64_t token = 0;
+    uint32_t listed = 0;
+    if (!Enumerate(index, token, listed))
         return 0;
     if (count != nullptr)
-        *count = DeviceCountOf(m);
-    return TokenOf(m);
+        *count = listed;
+    return token;
 }
 
 bool ControlClient::Enumerate(uint16_t index, uint64_t& token, uint32_t& count) {

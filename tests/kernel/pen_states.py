@@ -165,10 +165,12 @@ class Reader:
         self.forbidden = []
         self.last = (0, 0)
 
-    def drain(self, quiet=0.15):
-        """Reads until the node has been quiet for `quiet` seconds; the first event's time."""
+    def drain(self, quiet=0.15, most=3.0):
+        """Reads until the node has been quiet for `quiet` seconds, at most `most` seconds in
+        all; the first event's time."""
         first = None
-        while select.select([self.fd], [], [], quiet)[0]:
+        end = time.time() + most
+        while time.time() < end and select.select([self.fd], [], [], quiet)[0]:
             data = os.read(self.fd, EVENT.size * 64)
             for i in range(0, len(data), EVENT.size):
                 sec, usec, kind, code, value = EVENT.unpack_from(data, i)

@@ -11,8 +11,10 @@ namespace qm {
 enum class PollResult { Ready, Stop, Timeout, Error };
 
 // Waits until fd reports any of `events` (or an error or hang-up), or stopFd is readable, at
-// most timeoutMs (kWaitForever: no bound). Stop wins when both are. A negative descriptor is
-// left out of the wait. An interrupted wait goes on for the time left; Error keeps errno.
+// most timeoutMs. Stop wins when both are. A negative descriptor is left out of the wait. An
+// interrupted wait goes on for the time left; Error keeps errno. kWaitForever leaves the end
+// to stopFd alone, so it is for a stop that some thread always sets (the pipe thread's and the
+// watcher's), never with a negative stopFd.
 PollResult WaitReadyOrStop(int fd, short events, int stopFd, uint32_t timeoutMs);
 
 // poll() on any set of descriptors, going on for the time left after an interruption: the
@@ -22,7 +24,8 @@ int PollFor(pollfd* fds, nfds_t count, uint32_t timeoutMs);
 enum class SendResult { Sent, Stop, Timeout, Broken };
 
 // Sends the whole message as one datagram, waiting for room up to timeoutMs unless stopFd
-// becomes readable first (a negative stopFd: no stop). A partial send is Broken.
+// becomes readable first (a negative stopFd: no stop, and so a real bound). A partial send is
+// Broken.
 SendResult SendMessage(int fd, const uint8_t* message, uint32_t length, uint32_t timeoutMs,
                        int stopFd);
 
